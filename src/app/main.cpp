@@ -1,0 +1,7 @@
+// qmcrawl: the crawler's window.
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  return 0;
+}

@@ -1,0 +1,2 @@
+// qmdown: the windowless downloader.
+int main() { return 0; }

@@ -1,0 +1,32 @@
+#pragma once
+// A set of 16-hex-digit fingerprints (see Md5Key). It stands for a fingerprint
+// list held as text ("XXXXXXXXXXXXXXXX," per entry): a 16-digit fingerprint
+// cannot straddle a "," of that text, so membership equals the text's substring
+// test, while test and insert are O(1). Open addressing over 64-bit keys keeps
+// it near 8-16 bytes per entry.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qm {
+
+class FingerprintSet {
+ public:
+  bool Contains(std::uint64_t key) const;
+  // Inserts; returns false when the key was present already.
+  bool Insert(std::uint64_t key);
+  void Clear();
+  std::size_t Count() const { return count_; }
+  // Length of the list's text form: 17 characters per entry.
+  std::size_t TextLength() const { return count_ * 17; }
+  // Bytes held by the table.
+  std::size_t MemoryBytes() const { return slots_.capacity() * sizeof(std::uint64_t); }
+
+ private:
+  void Grow();
+  std::vector<std::uint64_t> slots_;  // 0 marks an empty slot
+  bool hasZero_ = false;              // the key 0 is kept aside
+  std::size_t count_ = 0;
+};
+
+}  // namespace qm
