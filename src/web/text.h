@@ -24,6 +24,9 @@ QString DecodeUrl(const QString& address);
 // without a leading number gives 0. The value is whole but may lie outside
 // any integer range; callers that need 32-bit range check it.
 double LeadingNumber(const QString& text);
+// The leading decimal number of a text as written, fraction kept (0 without a
+// number): for comparisons such as "2.5 downloads at once" against a count.
+double LeadingDecimal(const QString& text);
 // LeadingNumber when it fits a signed 32-bit integer, otherwise nothing.
 std::optional<std::int32_t> LeadingInt32(const QString& text);
 
