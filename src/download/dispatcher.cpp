@@ -1,0 +1,265 @@
+#include "download/dispatcher.h"
+
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <cstdint>
+#include <exception>
+#include <future>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "download/download_files.h"
+#include "download/download_state.h"
+#include "download/process.h"
+#include "web/gbk.h"
+#include "web/text.h"
+#include "web/yield.h"
+
+namespace qm {
+namespace {
+
+// The done-list is emptied once its text form grows past this many characters.
+constexpr std::size_t kDoneListLimit = 3145728;
+
+const QString kJobDownload = QStringLiteral("downimg");
+const QString kErrorFile = QStringLiteral("errLog.txt");
+
+// A failure of one tick: its description and its number (the classic error
+// codes: 5 invalid argument, 6 overflow, 7 out of memory, 53 file not found).
+struct Failure {
+  QString description;
+  int number = 0;
+};
+
+Failure OverflowFailure() { return {QStringLiteral("溢出"), 6}; }
+Failure LaunchFailure() { return {QStringLiteral("无法启动下载程序"), 53}; }
+Failure ParameterFailure() { return {QStringLiteral("下载参数过长"), 5}; }
+
+QString DownloaderPath(const QString& folder) {
+  return folder + QLatin1Char('/') + QLatin1String(kDownloaderName);
+}
+
+// MinSizeKb x 1024, computed wide so that no setting overflows.
+std::int64_t MinBytes(const DownloadState& state) {
+  return static_cast<std::int64_t>(state.MinSizeKb.load()) * 1024;
+}
+
+bool FitsInt32(std::int64_t value) {
+  return value >= std::numeric_limits<std::int32_t>::min() &&
+         value <= std::numeric_limits<std::int32_t>::max();
+}
+
+// Bytes the UTF-8 form of one UTF-16 unit takes; a surrogate pair counts 4 on
+// its high half, a lone surrogate (written as U+FFFD) 3.
+int Utf8Bytes(const QString& text, qsizetype i) {
+  const char16_t c = text.at(i).unicode();
+  if (c < 0x80) return 1;
+  if (c < 0x800) return 2;
+  if (QChar::isHighSurrogate(c)) {
+    return i + 1 < text.size() && QChar::isLowSurrogate(text.at(i + 1).unicode()) ? 4 : 3;
+  }
+  if (QChar::isLowSurrogate(c)) {
+    return i > 0 && QChar::isHighSurrogate(text.at(i - 1).unicode()) ? 0 : 3;
+  }
+  return 3;
+}
+
+// How many leading characters of `queue` fit into `budget` UTF-8 bytes: the
+// whole queue when it fits, otherwise everything up to and including the last
+// '"' that fits (0 when not even the first address fits). An address is never
+// cut in two.
+qsizetype FittingLength(const QString& queue, std::int64_t budget) {
+  std::int64_t bytes = 0;
+  qsizetype lastCut = 0;
+  for (qsizetype i = 0; i < queue.size(); ++i) {
+    bytes += Utf8Bytes(queue, i);
+    if (bytes > budget) return lastCut;
+    if (queue.at(i) == QLatin1Char('"')) lastCut = i + 1;
+  }
+  return queue.size();
+}
+
+// The failure path: the error file (the latest failure only), the timer
+// stopped, the crawl stopped, then the message. `taken` is what this tick took
+// from the queue; the error file is the only place it is kept.
+void Fail(DownloadState& state, DispatchHost& host, const Failure& failure, const QString& taken) {
+  const QString folder = host.ProgramFolder();
+  const QString crlf = QStringLiteral("\r\n");
+  QString text;
+  text += QStringLiteral("DI==0 LenK=") + QString::number(taken.size()) + crlf;
+  text += DownloaderPath(folder) + QStringLiteral(" s=") + state.GetSavePath() +
+          QStringLiteral("&min=") + QString::number(MinBytes(state)) + QStringLiteral("&url=") +
+          crlf;
+  text += QStringLiteral("错误:") + failure.description + QStringLiteral("  -  代码:") +
+          QString::number(failure.number) + crlf;
+  text += QStringLiteral(" ") + crlf;
+  text += taken + crlf;
+  QFile file(folder + QLatin1Char('/') + kErrorFile);
+  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    file.write(ToGbk(text));
+    file.close();
+  }
+  host.DisableTimer2();
+  host.StopA();
+  host.ShowCritical(failure.description, QString::number(failure.number));
+}
+
+// Process mode: one downloader for everything queued that fits its command
+// line. Returns the failure, if any; `taken` receives what was taken.
+std::optional<Failure> LaunchDownloader(DownloadState& state, DispatchHost& host, double limit,
+                                        QString& taken) {
+  if (!(limit > ProcessCount(QLatin1String(kDownloaderName)))) return std::nullopt;
+  const std::int64_t minBytes = MinBytes(state);
+  const QString savePath = state.GetSavePath();
+  const QString head = QStringLiteral("s=") + savePath + QStringLiteral("&min=") +
+                       QString::number(minBytes) + QStringLiteral("&url=");
+  const QString tail = QStringLiteral("||");
+  {
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (!state.ImgQueue.contains(QLatin1String("http"))) return std::nullopt;
+    // Checked before anything is taken, so that the queue stays whole.
+    if (!FitsInt32(minBytes)) return OverflowFailure();
+    const std::int64_t budget = static_cast<std::int64_t>(MaxParameterBytes()) -
+                                head.toUtf8().size() - tail.toUtf8().size();
+    qsizetype length = FittingLength(state.ImgQueue, budget);
+    if (length == 0) {
+      // Not even the first address fits one argument: take it alone so that
+      // the queue moves on, and keep it in the error file.
+      const qsizetype quote = state.ImgQueue.indexOf(QLatin1Char('"'));
+      length = quote < 0 ? state.ImgQueue.size() : quote + 1;
+      taken = state.ImgQueue.left(length);
+      state.ImgQueue.remove(0, length);
+      return ParameterFailure();
+    }
+    if (length == state.ImgQueue.size()) {
+      taken = std::exchange(state.ImgQueue, QString());
+    } else {
+      taken = state.ImgQueue.left(length);
+      state.ImgQueue.remove(0, length);
+    }
+  }
+  if (!ShellOpen(DownloaderPath(host.ProgramFolder()), head + taken + tail)) {
+    return LaunchFailure();
+  }
+  host.Ag(QStringLiteral("创建下载进程..."));
+  host.ProcessEvents();
+  return std::nullopt;
+}
+
+// Thread mode: one worker, which takes the queue itself.
+std::optional<Failure> LaunchWorker(DownloadState& state, DispatchHost& host, double limit) {
+  {
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (!(limit > state.ThreadCount) ||
+        state.ThreadCount == std::numeric_limits<std::int16_t>::max() ||
+        !state.ImgQueue.contains(QLatin1String("http"))) {
+      return std::nullopt;
+    }
+    if (!FitsInt32(MinBytes(state))) return OverflowFailure();
+    state.ThreadJob = kJobDownload;
+  }
+  StartWorker(state);
+  std::uint64_t handle;
+  {
+    std::lock_guard<std::mutex> guard(state.lock);
+    handle = state.ThreadHandle;
+  }
+  host.Ag(QStringLiteral("建立下载线程: ") + QString::number(handle));
+  return std::nullopt;
+}
+
+}  // namespace
+
+void Timer2_Timer(DownloadState& state, DispatchHost& host) {
+  if (!host.Running()) {
+    host.StopA();
+    return;
+  }
+  QString taken;
+  try {
+    const QFileInfo downloader(DownloaderPath(host.ProgramFolder()));
+    const double limit = LeadingDecimal(host.LimitText());
+    std::optional<Failure> failure = downloader.isFile()
+                                         ? LaunchDownloader(state, host, limit, taken)
+                                         : LaunchWorker(state, host, limit);
+    if (failure) {
+      Fail(state, host, *failure, taken);
+      return;
+    }
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (state.DoneList.TextLength() > kDoneListLimit) state.DoneList.Clear();
+  } catch (const std::bad_alloc&) {
+    Fail(state, host, {QStringLiteral("内存不足"), 7}, taken);
+  } catch (const std::exception& e) {
+    Fail(state, host, {QString::fromLocal8Bit(e.what()), 5}, taken);
+  }
+}
+
+bool StartWorker(DownloadState& state) {
+  {
+    std::lock_guard<std::mutex> guard(state.lock);
+    ++state.ThreadCount;
+  }
+  // The new thread publishes its own id; the promise lives in the thread, so
+  // it outlasts the wait here.
+  std::promise<std::uint64_t> idPromise;
+  std::future<std::uint64_t> id = idPromise.get_future();
+  try {
+    std::thread worker(
+        [&state](std::promise<std::uint64_t> publish) {
+          publish.set_value(static_cast<std::uint64_t>(::gettid()));
+          WorkerMain(state);
+        },
+        std::move(idPromise));
+    worker.detach();
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> guard(state.lock);
+    --state.ThreadCount;
+    state.ThreadHandle = 0;  // no thread, no handle
+    return false;
+  }
+  const std::uint64_t handle = id.get();
+  std::lock_guard<std::mutex> guard(state.lock);
+  state.ThreadHandle = handle;
+  return true;
+}
+
+void WorkerMain(DownloadState& state) {
+  try {
+    QString taken;
+    {
+      std::lock_guard<std::mutex> guard(state.lock);
+      if (state.ThreadJob == kJobDownload && state.ImgQueue.contains(QLatin1String("http"))) {
+        taken = std::exchange(state.ImgQueue, QString());
+      }
+    }
+    if (!taken.isEmpty()) {
+      // The dispatcher refuses a size bound beyond 32 bits before a worker
+      // starts; should one change meanwhile, it is clamped, not wrapped.
+      std::int64_t minBytes = MinBytes(state);
+      if (minBytes > std::numeric_limits<std::int32_t>::max()) {
+        minBytes = std::numeric_limits<std::int32_t>::max();
+      } else if (minBytes < std::numeric_limits<std::int32_t>::min()) {
+        minBytes = std::numeric_limits<std::int32_t>::min();
+      }
+      DownloadOptions options;
+      options.crawler = &state;
+      DownloadFiles(taken, static_cast<std::int32_t>(minBytes), options);
+      YieldNow();
+    }
+  } catch (...) {
+    // A worker never takes the program down: what it took is abandoned like
+    // any failing address, and the count below still goes down.
+  }
+  std::lock_guard<std::mutex> guard(state.lock);
+  --state.ThreadCount;
+}
+
+}  // namespace qm
