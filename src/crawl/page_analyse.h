@@ -1,0 +1,63 @@
+#pragma once
+// Page analysis: fetches a page and cuts its image and link addresses out of
+// the text by plain string operations, keeping only pages that are long
+// enough and carry a keyword, and only links never met before.
+#include <QString>
+#include <cstdint>
+#include <utility>
+
+#include "web/filters.h"
+#include "web/fingerprint_set.h"
+
+namespace qm {
+
+// Pages shorter than this (in UTF-16 code units) are not analysed.
+inline constexpr qsizetype kMinPageLength = 5120;
+
+// The analysis of an already fetched page text. Returns the new links, each
+// followed by CR LF. A page that is rejected (too short, no keyword) gives the
+// empty text and leaves `address`, `images`, `imgCount` and `linkCount` as
+// they were; otherwise `address` is rewritten to its normalised form, `images`
+// and `imgCount` receive the image addresses (each followed by CR LF) and
+// their number, `linkCount` the number of links returned, and every link met
+// is remembered in `seen`.
+QString AnalysePageText(QString pageText, QString& address, QString& images, std::int32_t& imgCount,
+                        std::int32_t& linkCount, const CrawlSettings& settings,
+                        FingerprintSet& seen);
+
+// The same-site gate, the fetch of `address` as text, and AnalysePageText.
+// With the site-only switch on, an address outside the site is not fetched.
+QString PageAnalyse(QString& address, QString& images, std::int32_t& imgCount,
+                    std::int32_t& linkCount, const CrawlSettings& settings, FingerprintSet& seen);
+
+// Lower-cases `address`; when it holds a ".", `extension` becomes the text
+// behind its last "." (otherwise `extension` keeps the value it had).
+void IsokHtml(QString& address, QString& extension);
+
+// Links whose extension names an icon, a style sheet, a script or a feed are
+// passed over by the crawl step.
+bool SkippedExtension(const QString& extension);
+
+// The link list of one page under construction, with the test "does this link
+// occur anywhere inside the list text built so far". The answer is exactly
+// that of a substring search of the list text, found through an index of the
+// listed links' 8-character windows instead of a scan of the whole list.
+class LinkList {
+ public:
+  LinkList();
+  ~LinkList();
+  LinkList(const LinkList&) = delete;
+  LinkList& operator=(const LinkList&) = delete;
+
+  bool Occurs(const QString& link) const;
+  void Append(const QString& link);  // appends the link and CR LF
+  const QString& Text() const { return text_; }
+  QString Take() { return std::move(text_); }
+
+ private:
+  struct Index;
+  QString text_;
+  Index* index_;
+};
+
+}  // namespace qm
