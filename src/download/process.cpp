@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,6 +120,15 @@ bool ShellOpen(const QString& program, const QString& parameters) {
   char* const argv[] = {const_cast<char*>(path.constData()),
                         const_cast<char*>(argument.constData()), nullptr};
 
+  // Descriptors of this process (sockets, files) must not leak into the
+  // downloader: past the standard three they are all closed at the exec.
+  struct rlimit files;
+  int lastFd = 65535;
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+      files.rlim_cur < 65536) {
+    lastFd = static_cast<int>(files.rlim_cur) - 1;
+  }
+
   int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (devNull < 0) return false;
   int report[2];  // the grandchild writes its exec errno here; exec closes it
@@ -156,6 +166,9 @@ bool ShellOpen(const QString& program, const QString& parameters) {
     dfl.sa_handler = SIG_DFL;
     ::sigaction(SIGPIPE, &dfl, nullptr);
     ::dup2(devNull, STDIN_FILENO);
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+      for (int fd = 3; fd <= lastFd; ++fd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
     int err = 0;
     if (::chdir(folder.constData()) != 0) {
       err = errno;
