@@ -183,6 +183,8 @@ bool DownloadPiece(const QString& piece, std::int32_t minBytes, const DownloadOp
   if (!dir) return false;  // no such folder: nothing can be saved there
 
   const QByteArray baseName = base.toUtf8();
+  // "." and ".." name the folder and its parent, never a new file.
+  if (!baseName.isEmpty() && !NameAllowed(baseName)) return false;
   QByteArray name;
   if (baseName.isEmpty()) {
     // An address ending in "/": in a folder that holds a file the name is the

@@ -55,6 +55,8 @@ int ZombieChildren() {
   int zombies = 0;
   const std::string self = std::to_string(::getpid());
   for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
     std::string stat = ReadWhole(entry.path().string() + "/stat");
     auto close = stat.rfind(')');
     if (close == std::string::npos || close + 4 >= stat.size()) continue;
