@@ -1,7 +1,17 @@
 // qmcrawl: the crawler's window.
 #include <QApplication>
 
+#include "ui/frm_main.h"
+#include "web/http.h"
+#include "web/yield.h"
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  return 0;
+  qm::HttpGlobalInit();
+  // Long operations on the window's thread let the window handle its events.
+  qm::SetYieldHook([] { QCoreApplication::processEvents(); });
+  qm::InstallFontSubstitutes();
+  qm::frmMain window(QCoreApplication::applicationDirPath(), qm::ProgramHooks());
+  window.show();
+  return app.exec();
 }
