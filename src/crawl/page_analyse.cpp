@@ -17,18 +17,27 @@ const QString kCrLf = QStringLiteral("\r\n");
 
 // Calls `fn` with every piece of `text` split at `marker`, the piece before
 // the first marker included, as the split of a whole text would give them.
+// The markers end with an apostrophe and hold no other: the search goes from
+// apostrophe to apostrophe and looks back for the rest of the marker (two
+// markers cannot overlap, so this finds exactly the occurrences a left to
+// right search finds).
 template <typename Fn>
-void ForEachPiece(const QString& text, const QString& marker, Fn&& fn) {
-  const QStringView view(text);
+void ForEachPiece(QStringView text, QStringView marker, Fn&& fn) {
+  const QStringView head = marker.chopped(1);
   qsizetype from = 0;
+  qsizetype scan = 0;
   for (;;) {
-    const qsizetype next = text.indexOf(marker, from);
-    if (next < 0) {
-      fn(view.mid(from));
+    const qsizetype q = text.indexOf(QLatin1Char('\''), scan);
+    if (q < 0) {
+      fn(text.mid(from));
       return;
     }
-    fn(view.mid(from, next - from));
-    from = next + marker.size();
+    const qsizetype start = q - head.size();
+    if (start >= from && text.mid(start, head.size()) == head) {
+      fn(text.mid(from, start - from));
+      from = q + 1;
+    }
+    scan = q + 1;
   }
 }
 
@@ -45,14 +54,19 @@ QString BeforeApostrophe(QStringView piece, bool& found) {
 // ---- the link list of one page
 
 // Every listed link is cut at CR and LF into pieces ("segments"); a link
-// without CR or LF can only occur inside one segment. Each 8-character window
-// of every segment is entered into a hash table whose table chain the
-// segments holding that window. A link occurs in the list only if each of its
-// windows is in the table; the candidates are the segments chained under its
-// rarest window, each confirmed by a plain search. Short links and links with
-// CR or LF are searched in the whole text.
+// without CR or LF can only occur inside one segment. The 8-character windows
+// that start at every fourth position of a segment are entered into a hash
+// table whose slots chain the segments holding that window. Where a link
+// occurs inside a segment, for one of the four offsets 0 to 3 every window of
+// the link at that offset plus a multiple of four lies at such a position of
+// the segment. So a link can only occur when, for some offset, all those
+// windows are in the table; the candidates are then the segments chained
+// under the rarest of them, each confirmed by a plain search. Links shorter
+// than 11 characters and links with CR or LF are searched in the whole text.
 struct LinkList::Index {
   static constexpr qsizetype kWindow = 8;
+  static constexpr qsizetype kStride = 4;
+  static constexpr qsizetype kMinLength = kWindow + kStride - 1;
 
   struct Slot {
     std::uint64_t key = 0;  // 0: free
@@ -122,7 +136,7 @@ struct LinkList::Index {
     const auto id = static_cast<std::int32_t>(segments.size());
     segments.push_back({start, length});
     const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16()) + start;
-    for (qsizetype k = 0; k + kWindow <= length; ++k) {
+    for (qsizetype k = 0; k + kWindow <= length; k += kStride) {
       Slot& slot = FindOrInsert(Key(p + k));
       if (slot.head >= 0 && entries[static_cast<std::size_t>(slot.head)].segment == id) continue;
       entries.push_back({id, slot.head});
@@ -138,21 +152,26 @@ LinkList::~LinkList() { delete index_; }
 
 bool LinkList::Occurs(const QString& link) const {
   const qsizetype n = link.size();
-  if (n < Index::kWindow || link.contains(QLatin1Char('\r')) || link.contains(QLatin1Char('\n')))
+  if (n < Index::kMinLength || link.contains(QLatin1Char('\r')) || link.contains(QLatin1Char('\n')))
     return text_.contains(link);
   const char16_t* p = reinterpret_cast<const char16_t*>(link.utf16());
-  const Index::Slot* rarest = nullptr;
-  for (qsizetype k = 0; k + Index::kWindow <= n; ++k) {
-    const Index::Slot* slot = index_->Find(Index::Key(p + k));
-    if (!slot) return false;
-    if (!rarest || slot->count < rarest->count) rarest = slot;
-  }
   const QStringView text(text_);
-  for (std::int32_t e = rarest->head; e >= 0;) {
-    const Index::Entry& entry = index_->entries[static_cast<std::size_t>(e)];
-    const Index::Segment& seg = index_->segments[static_cast<std::size_t>(entry.segment)];
-    if (seg.length >= n && text.mid(seg.start, seg.length).contains(link)) return true;
-    e = entry.next;
+  for (qsizetype offset = 0; offset < Index::kStride; ++offset) {
+    // The windows nearest the end differ most between links: tried first.
+    const Index::Slot* rarest = nullptr;
+    qsizetype k = offset + (n - Index::kWindow - offset) / Index::kStride * Index::kStride;
+    for (; k >= offset; k -= Index::kStride) {
+      const Index::Slot* slot = index_->Find(Index::Key(p + k));
+      if (!slot) break;
+      if (!rarest || slot->count < rarest->count) rarest = slot;
+    }
+    if (k >= offset) continue;  // a window is missing at this offset
+    for (std::int32_t e = rarest->head; e >= 0;) {
+      const Index::Entry& entry = index_->entries[static_cast<std::size_t>(e)];
+      const Index::Segment& seg = index_->segments[static_cast<std::size_t>(entry.segment)];
+      if (seg.length >= n && text.mid(seg.start, seg.length).contains(link)) return true;
+      e = entry.next;
+    }
   }
   return false;
 }

@@ -6,6 +6,7 @@
 
 #include "crawl/crawl_fixture.h"
 #include "web/md5.h"
+#include "web/text.h"
 
 namespace {
 
@@ -225,6 +226,122 @@ TEST(PageAnalyse, LinkListAnswersExactlyAsASearchOfItsText) {
     EXPECT_EQ(list.Text(), naive);
     EXPECT_GT(hits, 100);
   }
+}
+
+// The analysis written the plain way, by whole-text splits and searches of a
+// fingerprint list held as text, to hold the fast one against.
+QString ReferenceAnalyse(QString p, QString& address, QString& images, std::int32_t& imgCount,
+                         std::int32_t& linkCount, const CrawlSettings& s, QString& seenText) {
+  p.replace(QStringLiteral("content=\"http"), QStringLiteral("src='http"));
+  p.replace(QStringLiteral("src=http"), QStringLiteral("src='http"));
+  if (p.size() < 5120) return QString();
+  const QString fields =
+      qm::CutText(p, QStringLiteral("<title>"), QStringLiteral("<")) + kCrLf +
+      qm::CutText(p, QStringLiteral("description\" content=\""), QStringLiteral("\"")) + kCrLf +
+      qm::CutText(p, QStringLiteral("keywords\" content=\""), QStringLiteral("\""));
+  if (!qm::KeyWordMatch(fields, s)) return QString();
+  const QString root = qm::SiteRoot(address, 0);
+  p.replace(QLatin1Char('"'), QLatin1Char('\''));
+  p = p.toLower();
+  p.replace(QStringLiteral("\\/"), QStringLiteral("/"));
+  QString found;
+  std::int32_t n = 0;
+  for (const QString& piece : p.split(QStringLiteral("src='"))) {
+    const qsizetype q = piece.indexOf(QLatin1Char('\''));
+    QString c = q < 0 ? QString() : piece.left(q);
+    if (c.startsWith(QLatin1Char('/'))) c = root + c.mid(1);
+    if (qm::FileTypeMatch(c, s)) {
+      found += c + kCrLf;
+      ++n;
+    }
+  }
+  images = found;
+  imgCount = n;
+  QString list;
+  std::int32_t m = 0;
+  for (const QString& piece : p.split(QStringLiteral("href='"))) {
+    const qsizetype q = piece.indexOf(QLatin1Char('\''));
+    if (q < 0) continue;
+    QString l = piece.left(q);
+    if (l.startsWith(QLatin1Char('/'))) l.remove(0, 1);
+    if (l.contains(QLatin1Char(' ')) || l.size() < 2 || l.contains(QStringLiteral("javascript:")))
+      continue;
+    if (!l.startsWith(QStringLiteral("http"))) {
+      l.replace(QStringLiteral("//"), QStringLiteral("/"));
+      l = root + l;
+    }
+    const QString f = qm::Md5Text(l, 16);
+    if (seenText.contains(f) || list.contains(l)) continue;
+    if (!s.SiteOnly || qm::InSite(l, s)) {
+      list += l + kCrLf;
+      ++m;
+    }
+    seenText += f + QLatin1Char(',');
+  }
+  linkCount = m;
+  return list;
+}
+
+TEST(PageAnalyse, AgreesWithThePlainAnalysisOnRandomPages) {
+  std::mt19937 rng(7);
+  const std::vector<std::string> fragments = {"<a href='/p#.html'>",
+                                              "<a href=\"/P#.HTML\">",
+                                              "<A HREF='http://h.com/x#'>",
+                                              "<a href='//cdn.h.com/#'>",
+                                              "<a href='/a/#/'>",
+                                              "<a href='javascript:go(#)'>",
+                                              "<a href='/a b#'>",
+                                              "<a href='#'>",
+                                              "<img src='/i#.jpg'>",
+                                              "<img src=\"http:\\/\\/img.h.com\\/#.JPG\">",
+                                              "<img src=http://h.com/#.jpg alt='x'>",
+                                              "<meta content=\"http://h.com/m#.jpg\">",
+                                              "it's ",
+                                              "<a href='/p#.html\r\nnext'>",
+                                              "<a href='http://h.com/p#'>",
+                                              "lorem ipsum ",
+                                              "\"quoted\" ",
+                                              "<img src='rel/#.jpg'>",
+                                              "<a href='http://other.com/#.html'>",
+                                              "<a href='http://go.to/?u=http://h.com/p#.html'>",
+                                              "<a href='http://go.to/?url=http://h.com/p#.html'>",
+                                              "src='",
+                                              "href='",
+                                              "<title>t#</title>"};
+  CrawlSettings settings;
+  settings.FileTypes = QStringLiteral("jpg*");
+  FingerprintSet seen;
+  QString seenText;
+  for (int page = 0; page < 300; ++page) {
+    settings.SiteOnly = page % 3 == 0;
+    settings.SiteBase = QStringLiteral("http://h.com/\r\nhttp://img.h.com/");
+    settings.KeyWords = page % 5 == 0 ? QStringLiteral("t1*t2") : QString();
+    std::string text = "<html>";
+    const std::size_t length = 4800 + rng() % 3000;
+    while (text.size() < length) {
+      std::string f = fragments[rng() % fragments.size()];
+      const auto hash = f.find('#');
+      if (hash != std::string::npos) f.replace(hash, 1, std::to_string(rng() % 40));
+      text += f;
+    }
+    const QString pageText = Q(text);
+    const QString address = QStringLiteral("http://H.com/dir/page%1.html").arg(page);
+    Result fast;
+    fast.address = address;
+    fast.links = AnalysePageText(pageText, fast.address, fast.images, fast.imgCount, fast.linkCount,
+                                 settings, seen);
+    Result plain;
+    plain.address = address;
+    plain.links = ReferenceAnalyse(pageText, plain.address, plain.images, plain.imgCount,
+                                   plain.linkCount, settings, seenText);
+    ASSERT_EQ(fast.links, plain.links) << "page " << page;
+    ASSERT_EQ(fast.images, plain.images) << "page " << page;
+    ASSERT_EQ(fast.imgCount, plain.imgCount);
+    ASSERT_EQ(fast.linkCount, plain.linkCount);
+    ASSERT_EQ(fast.address, plain.address);
+    ASSERT_EQ(seen.TextLength(), static_cast<std::size_t>(seenText.size()));
+  }
+  EXPECT_GT(seen.Count(), 100u);
 }
 
 TEST(IsokHtml, LowerCasesAndTakesTheTextBehindTheLastDot) {

@@ -3,13 +3,14 @@
 //
 //   crawl_harness START_ADDRESS [DELAY_MS] [INTERVAL_MS]
 //
-// The site-only switch is on (taken after the address is typed). Downloads
+// The site-only switch is on, for the start address's host. Downloads
 // are not dispatched (a concurrent-download limit of 0); the run log and the
 // default image folder go to a temporary folder.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 #include <cstdio>
 
 #include "crawl/engine.h"
@@ -56,9 +57,14 @@ int main(int argc, char** argv) {
   engine.SetTxt(3, delay + QStringLiteral("ms"));
   engine.SetTxt(7, interval + QStringLiteral("ms"));
   engine.SetTxt(8, QStringLiteral("0"));
-  engine.SetTxt(2, start);
+  // The switch is operated while the box holds the start address's site
+  // root, so every page of that host is on the site; then the start address
+  // itself is typed.
+  const QUrl url(start);
+  engine.SetTxt(2, url.scheme() + QStringLiteral("://") + url.authority() + QStringLiteral("/"));
   engine.Click(qm::kBtnSite);  // off
-  engine.Click(qm::kBtnSite);  // on, with the typed address
+  engine.Click(qm::kBtnSite);  // on, with the site root
+  engine.SetTxt(2, start);
 
   bool seeded = false;
   QObject::connect(&engine, &qm::CrawlEngine::LogPrepended, [&](const QString& line) {
