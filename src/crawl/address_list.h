@@ -35,13 +35,15 @@ class AddressList : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
 
  private:
   struct Row;
   // Private representation is the implementer's; kept compact (see MemoryBytes).
   struct Impl;
   Impl* d;
+
  public:
   ~AddressList() override;
 };

@@ -33,8 +33,14 @@ class EngineHost {
 
 // Button indexes of the window.
 enum ButtonIndex : int {
-  kBtnMinimise = 0, kBtnQuit = 1, kBtnStart = 2, kBtnBrowse = 3, kBtnList = 4,
-  kBtnFold = 5, kBtnSite = 6, kBtnClear = 7
+  kBtnMinimise = 0,
+  kBtnQuit = 1,
+  kBtnStart = 2,
+  kBtnBrowse = 3,
+  kBtnList = 4,
+  kBtnFold = 5,
+  kBtnSite = 6,
+  kBtnClear = 7
 };
 
 class CrawlEngine : public QObject {
@@ -83,9 +89,9 @@ class CrawlEngine : public QObject {
   bool Running() const;
   QString SeedList() const;
   std::int32_t ImgTotal() const;
-  CrawlSettings& Settings();    // SiteOnly, SiteBase, KeyWords, FileTypes
+  CrawlSettings& Settings();  // SiteOnly, SiteBase, KeyWords, FileTypes
   FingerprintSet& SeenLinks();
-  DownloadState& Downloads();   // ImgQueue, DoneList, SavePath, MinSizeKb, workers
+  DownloadState& Downloads();  // ImgQueue, DoneList, SavePath, MinSizeKb, workers
   QString ProgramFolder() const;
   std::int32_t MinSizeKb() const;
 
