@@ -14,6 +14,7 @@
 #include <random>
 
 #include "download/download_state.h"
+#include "download/store_file.h"
 #include "web/http.h"
 #include "web/md5.h"
 #include "web/text.h"
@@ -26,8 +27,9 @@ namespace {
 constexpr char kRandomSet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ123456789";
 static_assert(sizeof(kRandomSet) - 1 == 61);
 
-// Temporary files live in the save folder under this prefix until their bytes
-// are complete; a folder scan for "does it hold a file" looks past them.
+// Where the file system cannot hold unnamed files, temporary files live in the
+// save folder under this prefix until their bytes are complete; a folder scan
+// for "does it hold a file" looks past them.
 constexpr char kPartPrefix[] = ".qmpart-";
 
 // How often a new random prefix is drawn when the chosen name is taken at the
@@ -135,35 +137,94 @@ int Publish(int dir, const QByteArray& temp, const QByteArray& name) {
   return 0;
 }
 
-// Writes `body` into the folder under `name`, complete or not at all. The
-// bytes go to a temporary file first; when `name` is taken by the time the
-// file is ready (another downloader took it a moment ago), a new random
-// prefix is drawn for `base` and the file tries again.
-bool StoreFile(int dir, QByteArray name, const QByteArray& base, const QByteArray& body) {
+// Offers the file under `name` through `place` (which returns 0 or an errno)
+// and, while the name is taken (another downloader took it a moment ago),
+// under `base` with a newly drawn prefix. Returns the name the file got, or an
+// empty name when it got none.
+template <typename Place>
+QByteArray PlaceUnderFreeName(QByteArray name, const QByteArray& base, Place place, int* error) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    *error = place(name);
+    if (*error == 0) return name;
+    if (*error != EEXIST) return QByteArray();
+    name = PrefixedName(base);
+    if (!NameAllowed(name)) break;
+  }
+  return QByteArray();
+}
+
+// The file is written unnamed and linked into the folder once complete: an
+// interrupted run leaves nothing behind, not even a temporary name. Returns
+// the name the file got (empty: nothing saved); sets `cannotTry` when this way
+// is not open here.
+QByteArray StoreUnnamed(int dir, const QByteArray& name, const QByteArray& base,
+                        const QByteArray& body, bool* cannotTry) {
+  *cannotTry = false;
+  Fd file(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (!file) {
+    *cannotTry = true;  // e.g. a file system without unnamed files
+    return QByteArray();
+  }
+  if (!WriteAll(file.get(), body)) return QByteArray();  // closing frees the bytes
+  char path[48];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", file.get());
+  int error = 0;
+  const QByteArray placed = PlaceUnderFreeName(
+      name, base,
+      [&](const QByteArray& candidate) {
+        return ::linkat(AT_FDCWD, path, dir, candidate.constData(), AT_SYMLINK_FOLLOW) == 0 ? 0
+                                                                                            : errno;
+      },
+      &error);
+  if (placed.isEmpty()) {
+    *cannotTry = error == ENOENT;  // no /proc to link from
+    return QByteArray();
+  }
+  if (!file.Close()) {
+    ::unlinkat(dir, placed.constData(), 0);
+    return QByteArray();
+  }
+  return placed;
+}
+
+// The same with a named temporary file, for file systems that cannot hold an
+// unnamed one.
+QByteArray StoreViaTemporaryName(int dir, const QByteArray& name, const QByteArray& base,
+                                 const QByteArray& body) {
   QByteArray temp;
   Fd file;
   for (int attempt = 0; attempt < kNameAttempts && !file; ++attempt) {
     temp = kPartPrefix + RandomText(12).toLatin1();
     file.Reset(::openat(dir, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!file && errno != EEXIST) return false;
+    if (!file && errno != EEXIST) return QByteArray();
   }
-  if (!file) return false;
+  if (!file) return QByteArray();
   bool written = WriteAll(file.get(), body);
   if (!file.Close()) written = false;
-  if (!written) {
-    ::unlinkat(dir, temp.constData(), 0);
-    return false;
+  QByteArray placed;
+  if (written) {
+    int error = 0;
+    placed = PlaceUnderFreeName(
+        name, base, [&](const QByteArray& candidate) { return Publish(dir, temp, candidate); },
+        &error);
   }
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    int err = Publish(dir, temp, name);
-    if (err == 0) return true;
-    if (err != EEXIST) break;
-    name = PrefixedName(base);
-    if (!NameAllowed(name)) break;
-  }
-  ::unlinkat(dir, temp.constData(), 0);
-  return false;
+  if (placed.isEmpty()) ::unlinkat(dir, temp.constData(), 0);
+  return placed;
 }
+
+}  // namespace
+
+QByteArray StoreFile(int dirFd, const QByteArray& name, const QByteArray& base,
+                     const QByteArray& body, StoreMode mode) {
+  if (mode == StoreMode::kAuto) {
+    bool cannotTry = false;
+    QByteArray placed = StoreUnnamed(dirFd, name, base, body, &cannotTry);
+    if (!cannotTry) return placed;
+  }
+  return StoreViaTemporaryName(dirFd, name, base, body);
+}
+
+namespace {
 
 // One address of the list. Returns whether a file was saved.
 bool DownloadPiece(const QString& piece, std::int32_t minBytes, const DownloadOptions& options) {
@@ -209,7 +270,7 @@ bool DownloadPiece(const QString& piece, std::int32_t minBytes, const DownloadOp
       LeadingNumber(CutText(headers, QStringLiteral("Content-Length: "), QStringLiteral("\r\n")));
   if (declared < static_cast<double>(minBytes)) return false;
 
-  return StoreFile(dir.get(), name, baseName, result.toByteArray());
+  return !StoreFile(dir.get(), name, baseName, result.toByteArray()).isEmpty();
 }
 
 }  // namespace
