@@ -281,6 +281,7 @@ void frmMain::CreateControls() {
     if (box.multiLine) {
       auto* edit = new QPlainTextEdit(this);
       edit->setFrameStyle(QFrame::NoFrame);
+      edit->setTabChangesFocus(true);
       edit->setLineWrapMode(QPlainTextEdit::NoWrap);
       edit->setUndoRedoEnabled(box.index != 1);
       edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -10,19 +10,6 @@
 
 namespace qm {
 
-namespace {
-
-std::function<QWidget*()>& CursorProbe() {
-  static std::function<QWidget*()> probe;
-  return probe;
-}
-
-QWidget* WidgetUnderCursor() {
-  if (CursorProbe()) return CursorProbe()();
-  return QApplication::widgetAt(QCursor::pos());
-}
-
-}  // namespace
 
 short EventButton(Qt::MouseButton button) {
   switch (button) {
@@ -128,10 +115,8 @@ qMmenu::qMmenu(QWidget* parent) : QWidget(parent) {
   LayoutChildren();
 }
 
-void qMmenu::SetCursorProbe(std::function<QWidget*()> probe) { CursorProbe() = std::move(probe); }
-
 bool qMmenu::IsMouseOver() const {
-  QWidget* under = WidgetUnderCursor();
+  QWidget* under = QApplication::widgetAt(QCursor::pos());
   if (!under) return false;
   return under == this || isAncestorOf(under);
 }

@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <QVariant>
 #include <QWidget>
-#include <functional>
 #include <optional>
 
 #include "ui/property_bag.h"
@@ -68,9 +67,6 @@ class qMmenu : public QWidget {
   // Whether the cursor is over the button: the widget under the cursor is
   // the button or one of its children. A window lying over the button hides it.
   bool IsMouseOver() const;
-  // Replaces the query "which widget lies under the cursor" (empty: the real
-  // cursor and QApplication::widgetAt). For tests.
-  static void SetCursorProbe(std::function<QWidget*()> probe);
 
  signals:
   // The ten events, in the order of their identifiers.

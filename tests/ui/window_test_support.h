@@ -7,10 +7,12 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QTest>
+#include <QTime>
 #include <memory>
 
 #include "support/loopback_server.h"
 #include "ui/frm_main.h"
+#include "ui/twips.h"
 
 namespace qmtest {
 
