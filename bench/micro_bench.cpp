@@ -35,7 +35,7 @@ const QString& BigPage() {
                  .arg(link);
         ++link;
       }
-      if (image < 2000 && link % 5 == 2) {
+      if (image < 2000 && (link % 5 == 2 || link % 5 == 4 || link >= 5000)) {
         p += QStringLiteral("<img src=\"/pictures/%1/photo-%2.jpg\" alt=\"photo %2\" width=\"320\">\n")
                  .arg(image % 23)
                  .arg(image);

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   httplib::Server server;
+  server.set_tcp_nodelay(true);  // small answers must not wait for the peer's delayed ACK
   if (!server.set_mount_point("/", argv[1])) {
     std::fprintf(stderr, "qm_serve: no such folder: %s\n", argv[1]);
     return 2;
