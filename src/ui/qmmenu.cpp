@@ -10,7 +10,6 @@
 
 namespace qm {
 
-
 short EventButton(Qt::MouseButton button) {
   switch (button) {
     case Qt::LeftButton:
