@@ -314,16 +314,19 @@ void CrawlEngine::Impl::Start() {
   downloads.TakeQueue();
   seedList.clear();
   q->Ag(QStringLiteral("开始检查配置与环境..."));
-  if (txt[0].isEmpty()) {
+  // A folder typed by hand is not taken; while none was chosen either (the
+  // box was typed into before the first Start), the default folder is used,
+  // never an empty path.
+  if (txt[0].isEmpty() || downloads.GetSavePath().isEmpty()) {
     const QString folder = programFolder + QStringLiteral("/imgdown");
     QDir().mkpath(folder);
     if (!QFileInfo(folder).isDir()) {
-      // Without a folder to save into there is no crawl; the box stays empty
-      // so that the next Start tries again.
+      // Without a folder to save into there is no crawl; the box stays as it
+      // was so that the next Start tries again.
       q->Ag(QStringLiteral("图片保存目录创建失败,请检查权限..."));
       return;
     }
-    q->SetTxt(0, folder);
+    if (txt[0].isEmpty()) q->SetTxt(0, folder);
     downloads.SetSavePath(folder);
   }
   if (!txt[2].toLower().contains(QLatin1String("http://"))) {

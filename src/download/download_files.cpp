@@ -229,13 +229,15 @@ namespace {
 // One address of the list. Returns whether a file was saved.
 bool DownloadPiece(const QString& piece, std::int32_t minBytes, const DownloadOptions& options) {
   const QString base = piece.mid(piece.lastIndexOf(QLatin1Char('/')) + 1);
+  const QString folder = options.crawler ? options.crawler->GetSavePath() : options.folder;
+  // No folder is no folder: joined with "/" an empty path would name the root.
+  if (folder.isEmpty()) return false;
 
   if (options.crawler) {
     // Marked before the request, so that an address that fails or falls below
     // the minimum is not tried again while it stays in the list.
     if (!options.crawler->MarkDone(Md5Key(piece))) return false;
   }
-  const QString folder = options.crawler ? options.crawler->GetSavePath() : options.folder;
 
   // File names are joined to the folder with "/".
   const QByteArray folderPath = (folder + QLatin1Char('/')).toUtf8();
