@@ -341,7 +341,11 @@ TEST(HostileInputTest, RandomTextInEverySettingsBox) {
     } else if (op == 5) {
       rig.engine.Txt_LostFocus(box);
     } else if (op == 6) {
-      rig.engine.Txt_Click(box);
+      if (random.Next(2)) {
+        rig.engine.Txt_Click(box);
+      } else {
+        rig.engine.Txt_Change(box);
+      }
     } else if (op == 7) {
       rig.engine.Click(qm::kBtnStart);
       starts += rig.engine.Running();
