@@ -46,6 +46,15 @@ QString DownloaderPath(const QString& folder) {
   return folder + QLatin1Char('/') + QLatin1String(kDownloaderName);
 }
 
+// Whether the downloader's command line can carry `folder`: "&" ends its
+// folder field, and a "min=" or "url=" inside the folder would be read as the
+// later fields. Such a folder is served by a worker thread, which takes the
+// folder as it is; a downloader would save somewhere else.
+bool LineCarriesFolder(const QString& folder) {
+  return !folder.contains(QLatin1Char('&')) && !folder.contains(QLatin1String("min=")) &&
+         !folder.contains(QLatin1String("url="));
+}
+
 // MinSizeKb x 1024, computed wide so that no setting overflows.
 std::int64_t MinBytes(const DownloadState& state) {
   return static_cast<std::int64_t>(state.MinSizeKb.load()) * 1024;
@@ -186,9 +195,9 @@ void Timer2_Timer(DownloadState& state, DispatchHost& host) {
   try {
     const QFileInfo downloader(DownloaderPath(host.ProgramFolder()));
     const double limit = LeadingDecimal(host.LimitText());
-    std::optional<Failure> failure = downloader.isFile()
-                                         ? LaunchDownloader(state, host, limit, taken)
-                                         : LaunchWorker(state, host, limit);
+    const bool processMode = downloader.isFile() && LineCarriesFolder(state.GetSavePath());
+    std::optional<Failure> failure = processMode ? LaunchDownloader(state, host, limit, taken)
+                                                 : LaunchWorker(state, host, limit);
     if (failure) {
       Fail(state, host, *failure, taken);
       return;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <filesystem>
@@ -146,6 +147,48 @@ TEST(HostileProcessTest, OverflowingSizeBoundStartsNothing) {
   EXPECT_EQ(lines[2], QStringLiteral("错误:溢出  -  代码:6"));
   QThread::msleep(300);
   EXPECT_TRUE(Calls(records.Path()).empty());
+}
+
+TEST(HostileProcessTest, FolderTheCommandLineCannotCarryIsServedByAWorker) {
+  qmtest::hard::HostileSite site;
+  TempDir saveRoot;
+  EngineRig rig;
+  YieldScope yields;
+  const QString downloader = Q(rig.dir.File("qmdown"));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(QM_BIN_DIR "/qmdown"), downloader));
+  ASSERT_TRUE(QFile::setPermissions(downloader, QFile::ReadOwner | QFile::ExeOwner));
+  rig.engine.SetTxt(4, QStringLiteral("0kb"));
+  rig.engine.SetTxt(7, QStringLiteral("600000ms"));
+  rig.engine.SetTxt(8, QStringLiteral("5"));
+  // "&" ends the folder field of the downloader's line; "min=" and "url="
+  // would be read as the later fields. The folders named by the cut-off
+  // lines exist, so that a downloader given such a line would save there.
+  for (const std::string name : {"a&b", "c min=1&", "d url=x"}) {
+    const std::string folder = saveRoot.File(name);
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(saveRoot.File(name.substr(0, name.find('&'))));
+    const auto before = qmtest::hard::Snapshot(saveRoot.Path());
+    rig.host.browseResult = Q(folder);
+    rig.engine.Click(qm::kBtnBrowse);
+    rig.Seed(site.Start(), /*siteOnly=*/true);
+    rig.Start();
+    rig.engine.Timer1_Timer();
+    rig.engine.Timer2_Timer();
+    rig.engine.Click(qm::kBtnStart);  // stop
+    ASSERT_TRUE(qmtest::hard::PollUntil([&] {
+      std::lock_guard<std::mutex> guard(rig.engine.Downloads().lock);
+      return rig.engine.Downloads().ThreadCount == 0 &&
+             qm::ProcessCount(QStringLiteral("qmdown")) == 0;
+    }));
+    EXPECT_EQ(rig.LogCount(QStringLiteral("创建下载进程...")), 0) << name;
+    const std::set<std::string> files = ListFolder(folder);
+    for (const std::string& saved : qmtest::hard::HostileSite::SavedNames())
+      EXPECT_TRUE(files.count(saved)) << name << ": " << saved;
+    qmtest::hard::ExpectChangesOnlyIn(saveRoot.Path(), before, {name});
+    // The done-list would skip the same addresses in the next round.
+    std::lock_guard<std::mutex> guard(rig.engine.Downloads().lock);
+    rig.engine.Downloads().DoneList.Clear();
+  }
 }
 
 TEST(HostileProcessTest, DownloaderKeepsHostileNamesInsideItsFolder) {
