@@ -2,6 +2,9 @@
 // closed loopback port, so requests fail at once and nothing leaves the
 // machine; what is exercised is the splitting, the naming and the file
 // handling around them. Nothing may appear outside the temporary folder.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -15,9 +18,17 @@
 namespace {
 
 int ClosedPort() {
+  // A loopback port bound once and released: nothing listens there.
   static const int port = [] {
-    // Port 9 (discard) on loopback: nothing listens there on a test machine.
-    return 9;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return static_cast<int>(ntohs(addr.sin_port));
   }();
   return port;
 }
