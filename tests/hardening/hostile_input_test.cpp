@@ -125,14 +125,22 @@ TEST(HostileInputTest, CrawlOfAHostileSiteSavesOnlyIntoTheSaveFolder) {
   ASSERT_TRUE(rig.engine.Running());
   rig.engine.Timer1_Timer();  // the start lines
   rig.engine.Timer1_Timer();  // the hostile links they listed
-  ASSERT_GE(rig.Rows(), 9);
-  for (int row = 0; row < rig.Rows(); ++row) EXPECT_EQ(rig.State(row), kAnalysed) << row;
+  ASSERT_GE(rig.Rows(), 10);
+  int longLinks = 0;
+  for (int row = 0; row < rig.Rows(); ++row) {
+    EXPECT_EQ(rig.State(row), kAnalysed) << row;
+    longLinks += rig.Link(row).size() > 10000;
+  }
+  EXPECT_EQ(longLinks, 1);
   ASSERT_TRUE(rig.engine.Downloads().Queue().contains(QStringLiteral("http")));
   rig.engine.Timer2_Timer();  // a worker thread takes the queue
   ASSERT_TRUE(qmtest::hard::PollUntil([&] {
     return LiveWorkers(rig.engine.Downloads()) == 0 && rig.engine.Downloads().Queue().isEmpty();
   }));
   Settle(rig);
+  std::size_t longRequests = 0;
+  for (const auto& r : site.Server().Requests()) longRequests += r.target.size() > 10000;
+  EXPECT_EQ(longRequests, 2u);  // the long link and the long image address
 
   const std::set<std::string> files = ListFolder(save);
   for (const std::string& name : qmtest::hard::HostileSite::SavedNames())

@@ -40,6 +40,9 @@ class HostileSite {
     body +=
         "<a href='/../../up.html'>l</a><a href='/./dot.html'>l</a>\n"
         "<a href=\"/back\\slash.html\">l</a><a href='/ctl\x01\x1b.html'>l</a>\n"
+        "<a href='/" +
+        std::string(10000, 'p') +
+        ".html'>l</a>\n"
         "<img src='/img/..'><img src='/img/.'><img src='/img/../../up.jpg'>\n"
         "<img src=\"/img/..\\..\\esc.jpg\"><img src='/img/ctl\t\x01\x1b[31m.jpg'>\n"
         "<img src='/img/" +
