@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <cstdint>
 #include <exception>
 #include <future>
@@ -53,6 +54,18 @@ QString DownloaderPath(const QString& folder) {
 bool LineCarriesFolder(const QString& folder) {
   return !folder.contains(QLatin1Char('&')) && !folder.contains(QLatin1String("min=")) &&
          !folder.contains(QLatin1String("url="));
+}
+
+// The downloader's list ends at the first "||". An address holding one is
+// handed over with its bars written %7C, as browsers send them, so that it
+// does not cut off itself and every address after it.
+void EscapeDoubleBars(QString& queue) {
+  if (!queue.contains(QLatin1String("||"))) return;
+  QStringList pieces = queue.split(QLatin1Char('"'));
+  for (QString& piece : pieces) {
+    if (piece.contains(QLatin1String("||"))) piece.replace(QLatin1Char('|'), QLatin1String("%7C"));
+  }
+  queue = pieces.join(QLatin1Char('"'));
 }
 
 // MinSizeKb x 1024, computed wide so that no setting overflows.
@@ -135,6 +148,7 @@ std::optional<Failure> LaunchDownloader(DownloadState& state, DispatchHost& host
     if (!state.ImgQueue.contains(QLatin1String("http"))) return std::nullopt;
     // Checked before anything is taken, so that the queue stays whole.
     if (!FitsInt32(minBytes)) return OverflowFailure();
+    EscapeDoubleBars(state.ImgQueue);
     const std::int64_t budget = static_cast<std::int64_t>(MaxParameterBytes()) -
                                 head.toUtf8().size() - tail.toUtf8().size();
     qsizetype length = FittingLength(state.ImgQueue, budget);

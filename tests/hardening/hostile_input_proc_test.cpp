@@ -191,6 +191,47 @@ TEST(HostileProcessTest, FolderTheCommandLineCannotCarryIsServedByAWorker) {
   }
 }
 
+TEST(HostileProcessTest, AddressWithDoubleBarDoesNotEndTheDownloadersList) {
+  qmtest::LoopbackServer server;
+  std::string images;
+  for (const char* path : {"/img/x||y.jpg", "/img/after1.jpg", "/img/after2.jpg"}) {
+    images += "<img src='" + std::string(path) + "'>";
+    qmtest::Route r;
+    r.body = std::string(2048, path[5]);
+    server.Serve(path, r);
+  }
+  // A server takes the escaped bars for the bars themselves.
+  qmtest::Route escaped;
+  escaped.body = std::string(2048, 'x');
+  server.Serve("/img/x%7C%7Cy.jpg", escaped);
+  server.Serve("/", qmtest::hard::HostileSite::HtmlRoute(qmtest::LongPage(images)));
+  TempDir save;
+  EngineRig rig;
+  YieldScope yields;
+  const QString downloader = Q(rig.dir.File("qmdown"));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(QM_BIN_DIR "/qmdown"), downloader));
+  ASSERT_TRUE(QFile::setPermissions(downloader, QFile::ReadOwner | QFile::ExeOwner));
+  rig.host.browseResult = Q(save.Path());
+  rig.engine.Click(qm::kBtnBrowse);
+  rig.engine.SetTxt(4, QStringLiteral("1kb"));
+  rig.engine.SetTxt(7, QStringLiteral("600000ms"));
+  rig.engine.SetTxt(8, QStringLiteral("5"));
+  rig.Seed(Q(server.Url("/")), /*siteOnly=*/true);
+  rig.Start();
+  rig.engine.Timer1_Timer();
+  rig.engine.Timer2_Timer();
+  rig.engine.Click(qm::kBtnStart);  // stop
+  EXPECT_EQ(rig.LogCount(QStringLiteral("创建下载进程...")), 1);
+  ASSERT_TRUE(
+      qmtest::hard::PollUntil([&] { return qm::ProcessCount(QStringLiteral("qmdown")) == 0; }));
+  // The bars go out escaped, as browsers send them; the server sees the same
+  // address and the file is named after the address as handed over.
+  EXPECT_EQ(ListFolder(save.Path()),
+            (std::set<std::string>{"after1.jpg", "after2.jpg", "x%7C%7Cy.jpg"}));
+  EXPECT_TRUE(ReadWhole(save.File("after2.jpg")) == std::string(2048, 'a'));
+  EXPECT_TRUE(ReadWhole(save.File("x%7C%7Cy.jpg")) == std::string(2048, 'x'));
+}
+
 TEST(HostileProcessTest, DownloaderKeepsHostileNamesInsideItsFolder) {
   qmtest::hard::HostileSite site;
   TempDir root;
