@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -103,6 +105,46 @@ TEST(HostileInputTest, ImageNamesStayInsideTheSaveFolder) {
     EXPECT_TRUE(entry.is_regular_file()) << entry.path();
   qmtest::hard::ExpectChangesOnlyIn(root.Path(), before, {"save"});
   qmtest::hard::ExpectNoMarker();
+}
+
+TEST(HostileInputTest, LinksInTheSaveFolderAreNeverWrittenThrough) {
+  qmtest::LoopbackServer server;
+  for (const char* path : {"/a/pic.jpg", "/b/gone.jpg", "/c/sub"}) {
+    qmtest::Route r;
+    r.body = std::string("new ") + path;
+    server.Serve(path, r);
+  }
+  TempDir root;
+  namespace fs = std::filesystem;
+  const fs::path save = root.File("save");
+  fs::create_directory(save);
+  fs::create_directory(root.File("elsewhere"));
+  { std::ofstream(root.File("outside.txt")) << "keep"; }
+  fs::create_symlink(root.File("outside.txt"), save / "pic.jpg");
+  fs::create_symlink(root.File("missing.txt"), save / "gone.jpg");  // dangling
+  fs::create_directory_symlink(root.File("elsewhere"), save / "sub");
+  const auto before = qmtest::hard::Snapshot(root.Path());
+
+  qm::DownloadOptions options;
+  options.folder = Q(save.string());
+  qm::DownloadFiles(
+      Q(server.Url("/a/pic.jpg") + "\"" + server.Url("/b/gone.jpg") + "\"" + server.Url("/c/sub")),
+      0, options);
+
+  EXPECT_EQ(qmtest::hard::ReadWhole(root.File("outside.txt")), "keep");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root.File("missing.txt"))));
+  EXPECT_TRUE(fs::is_empty(root.File("elsewhere")));
+  // Each image got a prefixed name of its own beside the link it met.
+  std::map<std::string, std::string> saved;
+  for (const auto& entry : fs::directory_iterator(save)) {
+    if (entry.is_symlink()) continue;
+    const std::string name = entry.path().filename().string();
+    saved[name.size() > 7 ? name.substr(7) : name] = qmtest::hard::ReadWhole(entry.path());
+  }
+  EXPECT_EQ(saved, (std::map<std::string, std::string>{{"pic.jpg", "new /a/pic.jpg"},
+                                                       {"gone.jpg", "new /b/gone.jpg"},
+                                                       {"sub", "new /c/sub"}}));
+  qmtest::hard::ExpectChangesOnlyIn(root.Path(), before, {"save"});
 }
 
 TEST(HostileInputTest, CrawlOfAHostileSiteSavesOnlyIntoTheSaveFolder) {
