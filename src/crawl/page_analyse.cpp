@@ -2,8 +2,15 @@
 
 #include <QStringView>
 #include <QVariant>
+#include <bit>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "web/http.h"
 #include "web/md5.h"
@@ -15,41 +22,380 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// Calls `fn` with every piece of `text` split at `marker`, the piece before
-// the first marker included, as the split of a whole text would give them.
-// The markers end with an apostrophe and hold no other: the search goes from
-// apostrophe to apostrophe and looks back for the rest of the marker (two
-// markers cannot overlap, so this finds exactly the occurrences a left to
-// right search finds).
-template <typename Fn>
-void ForEachPiece(QStringView text, QStringView marker, Fn&& fn) {
-  const QStringView head = marker.chopped(1);
-  qsizetype from = 0;
-  qsizetype scan = 0;
-  for (;;) {
-    const qsizetype q = text.indexOf(QLatin1Char('\''), scan);
-    if (q < 0) {
-      fn(text.mid(from));
-      return;
-    }
-    const qsizetype start = q - head.size();
-    if (start >= from && text.mid(start, head.size()) == head) {
-      fn(text.mid(from, start - from));
-      from = q + 1;
-    }
-    scan = q + 1;
-  }
+// ---- small scanning helpers
+
+bool Equal(const char16_t* p, QStringView literal) {
+  return std::memcmp(p, literal.utf16(), static_cast<std::size_t>(literal.size()) * 2) == 0;
 }
 
-// The text of a piece before its first apostrophe; `found` tells whether the
-// piece holds one.
-QString BeforeApostrophe(QStringView piece, bool& found) {
-  const qsizetype q = piece.indexOf(QLatin1Char('\''));
-  found = q >= 0;
-  return found ? piece.left(q).toString() : QString();
+// Calls fn(position) for every `c` in p[0, n), in order.
+template <typename Fn>
+void ForEachChar(const char16_t* p, qsizetype n, char16_t c, Fn&& fn) {
+  qsizetype i = 0;
+#if defined(__SSE2__)
+  const __m128i v = _mm_set1_epi16(static_cast<short>(c));
+  for (; i + 8 <= n; i += 8) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(block, v)));
+    while (bits) {
+      fn(i + std::countr_zero(bits) / 2);
+      bits &= bits - 1;
+      bits &= bits - 1;  // two mask bits per character
+    }
+  }
+#endif
+  for (; i < n; ++i)
+    if (p[i] == c) fn(i);
+}
+
+// The position of the first character of p[0, n) that is `a` or `b`, or n.
+qsizetype FirstOfTwo(const char16_t* p, qsizetype n, char16_t a, char16_t b) {
+  qsizetype i = 0;
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+  const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+  for (; i + 8 <= n; i += 8) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const auto bits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(block, va), _mm_cmpeq_epi16(block, vb))));
+    if (bits) return i + std::countr_zero(bits) / 2;
+  }
+#endif
+  for (; i < n; ++i)
+    if (p[i] == a || p[i] == b) return i;
+  return n;
+}
+
+bool HasLineBreak(QStringView text) {
+  return FirstOfTwo(text.utf16(), text.size(), u'\r', u'\n') < text.size();
+}
+
+// ---- the raw page: the two source rewrites and the title fields
+
+// What one pass over the '=' characters of the raw page finds: every place a
+// source rewrite applies, and the first description and keywords markers.
+// The rewrite patterns cannot overlap each other or themselves, and neither
+// replacement forms a new occurrence of the other, so rewriting all places
+// found in one left to right pass equals the two whole-text replacements in
+// turn.
+constexpr QStringView kMetaSource = u"content=\"http";  // '=' at 7
+constexpr QStringView kBareSource = u"src=http";        // '=' at 3
+constexpr QStringView kSourceRewrite = u"src='http";
+constexpr QStringView kDescription = u"description\" content=\"";  // '=' at 20
+constexpr QStringView kKeywords = u"keywords\" content=\"";        // '=' at 17
+
+struct RawScan {
+  std::vector<std::pair<qsizetype, bool>> rewrites;  // position; true for the meta pattern
+  qsizetype description = -1;
+  qsizetype keywords = -1;
+};
+
+RawScan ScanRaw(QStringView page) {
+  RawScan scan;
+  const char16_t* p = page.utf16();
+  const qsizetype n = page.size();
+  ForEachChar(p, n, u'=', [&](qsizetype e) {
+    if (e >= 7 && e + 5 < n && Equal(p + e - 7, kMetaSource))
+      scan.rewrites.emplace_back(e - 7, true);
+    else if (e >= 3 && e + 4 < n && Equal(p + e - 3, kBareSource))
+      scan.rewrites.emplace_back(e - 3, false);
+    if (scan.description < 0 && e >= 20 && e + 1 < n && Equal(p + e - 20, kDescription))
+      scan.description = e - 20;
+    if (scan.keywords < 0 && e >= 17 && e + 1 < n && Equal(p + e - 17, kKeywords))
+      scan.keywords = e - 17;
+  });
+  return scan;
+}
+
+QString Rewritten(QStringView page, const RawScan& scan) {
+  QString out;
+  out.reserve(page.size() + static_cast<qsizetype>(scan.rewrites.size()));
+  qsizetype from = 0;
+  for (const auto& [at, meta] : scan.rewrites) {
+    out += page.mid(from, at - from);
+    out += kSourceRewrite;
+    from = at + (meta ? kMetaSource.size() : kBareSource.size());
+  }
+  out += page.mid(from);
+  return out;
+}
+
+// CutText for a start marker found at `at` (or not found: -1).
+QString CutAt(QStringView text, qsizetype at, qsizetype startLength, QStringView end) {
+  if (at < 0) return QStringLiteral("Nothing");
+  const qsizetype b = at + startLength;
+  const qsizetype c = FindText(text, end, b);
+  if (c < 0) return QString();
+  return text.mid(b, c - b).toString();
+}
+
+// ---- the normalised page text: quotes become apostrophes, everything is
+// lower-cased and "\/" becomes "/", in one pass that also finds the markers.
+
+// The lower case of every BMP character as QString::toLower gives it, for the
+// characters it maps to exactly one character; kNoSingleLower marks the rest
+// (a lone surrogate half, a character that lowers to several).
+constexpr char16_t kNoSingleLower = 0xD800;
+
+const char16_t* LowerTable() {
+  static const std::vector<char16_t> table = [] {
+    std::vector<char16_t> t(0x10000, kNoSingleLower);
+    for (char16_t c = 0; c < 0x80; ++c) t[c] = c >= u'A' && c <= u'Z' ? c + 32 : c;
+    // Every other character but the surrogate halves, each followed by
+    // U+0001, lowered by the library in one call; a character whose piece
+    // is not exactly one character long keeps the mark.
+    QString all;
+    all.reserve(2 * 0x10000);
+    for (char32_t c = 0x80; c < 0x10000; ++c) {
+      if (QChar::isSurrogate(c)) continue;
+      all += QChar(static_cast<char16_t>(c));
+      all += QChar(u'\x01');
+    }
+    const QString lower = all.toLower();
+    const char16_t* p = reinterpret_cast<const char16_t*>(lower.utf16());
+    const qsizetype n = lower.size();
+    qsizetype pos = 0;
+    for (char32_t c = 0x80; c < 0x10000 && pos < n; ++c) {
+      if (QChar::isSurrogate(c)) continue;
+      qsizetype sep = pos;
+      while (sep < n && p[sep] != u'\x01') ++sep;
+      if (sep - pos == 1 && p[pos] != u'\'') t[c] = p[pos];
+      pos = sep + 1;
+    }
+    return t;
+  }();
+  return table.data();
+}
+
+// The normalisation the plain way, through the library; for texts the fast
+// pass declines.
+QString NormaliseByLibrary(QString page) {
+  page.replace(QLatin1Char('"'), QLatin1Char('\''));
+  page = page.toLower();
+  page.replace(QStringLiteral("\\/"), QStringLiteral("/"));
+  return page;
+}
+
+// Where the markers "src='" and "href='" occur in the normalised text, and
+// for each the first apostrophe after it. Both markers end with their only
+// apostrophe and cannot overlap themselves, so every apostrophe preceded by
+// "src=" ends one occurrence, exactly the occurrences a left to right split
+// finds.
+struct Marker {
+  qsizetype start;  // first character of the marker
+  qsizetype end;    // first character after it
+  qsizetype close;  // the next apostrophe, or -1
+};
+
+struct Markers {
+  std::vector<Marker> src;
+  std::vector<Marker> href;
+  qsizetype firstApostrophe = -1;
+};
+
+// Told every apostrophe of the normalised text in order, with the text
+// before it final.
+class MarkerFinder {
+ public:
+  void Apostrophe(const char16_t* text, qsizetype q) {
+    if (open_) {
+      open_->close = q;
+      open_ = nullptr;
+    }
+    if (m_.firstApostrophe < 0) m_.firstApostrophe = q;
+    if (q >= 4 && text[q - 1] == u'=' && text[q - 2] == u'c' && text[q - 3] == u'r' &&
+        text[q - 4] == u's') {
+      m_.src.push_back({q - 4, q + 1, -1});
+      open_ = &m_.src.back();
+    } else if (q >= 5 && text[q - 1] == u'=' && text[q - 2] == u'f' && text[q - 3] == u'e' &&
+               text[q - 4] == u'r' && text[q - 5] == u'h') {
+      m_.href.push_back({q - 5, q + 1, -1});
+      open_ = &m_.href.back();
+    }
+  }
+  void Scan(QStringView text) {
+    ForEachChar(text.utf16(), text.size(), u'\'',
+                [&](qsizetype q) { Apostrophe(text.utf16(), q); });
+  }
+  Markers Take() { return std::move(m_); }
+
+ private:
+  Markers m_;
+  Marker* open_ = nullptr;  // the marker waiting for its closing apostrophe
+};
+
+// One character of the fast pass, at `in[i]`: writes to `out[o]` and
+// advances both. Returns false for a character it cannot lower alone.
+inline bool NormaliseOne(const char16_t* in, qsizetype n, qsizetype& i, char16_t* out, qsizetype& o,
+                         const char16_t* table, MarkerFinder* finder) {
+  const char16_t c = in[i];
+  if (c < 0x80) {
+    if (c == u'"' || c == u'\'') {
+      out[o] = u'\'';
+      if (finder) finder->Apostrophe(out, o);
+      ++o;
+    } else if (c == u'\\' && i + 1 < n && in[i + 1] == u'/') {
+      // "\/" loses its backslash; the slash is written next.
+    } else {
+      out[o++] = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+    }
+    ++i;
+    return true;
+  }
+  if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(in[i + 1])) {
+    const char32_t lower = QChar::toLower(QChar::surrogateToUcs4(c, in[i + 1]));
+    if (QChar::requiresSurrogates(lower)) {
+      out[o++] = QChar::highSurrogate(lower);
+      out[o++] = QChar::lowSurrogate(lower);
+    } else {
+      out[o++] = static_cast<char16_t>(lower);
+    }
+    i += 2;
+    return true;
+  }
+  const char16_t lower = table[c];
+  if (lower == kNoSingleLower || lower == u'\'') return false;
+  out[o++] = lower;
+  ++i;
+  return true;
+}
+
+// The fast pass: false when the text holds a character that does not lower
+// to exactly one (or a lone surrogate half); `out` is then unspecified.
+// Plain ASCII goes eight characters at a time.
+bool NormaliseFast(const QString& page, QString& result, MarkerFinder* finder) {
+  const qsizetype n = page.size();
+  result.resize(n);
+  const char16_t* in = reinterpret_cast<const char16_t*>(page.utf16());
+  char16_t* out = reinterpret_cast<char16_t*>(result.data());
+  const char16_t* table = LowerTable();
+  qsizetype i = 0;
+  qsizetype o = 0;
+#if defined(__SSE2__)
+  const __m128i asciiBits = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i backslash = _mm_set1_epi16('\\');
+  const __m128i quote = _mm_set1_epi16('"');
+  const __m128i apostrophe = _mm_set1_epi16('\'');
+  const __m128i quoteToApostrophe = _mm_set1_epi16('"' ^ '\'');
+  const __m128i beforeA = _mm_set1_epi16('A' - 1);
+  const __m128i afterZ = _mm_set1_epi16('Z' + 1);
+  const __m128i caseBit = _mm_set1_epi16(0x20);
+  while (i + 8 <= n) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(v, asciiBits), zero);
+    const __m128i slash = _mm_cmpeq_epi16(v, backslash);
+    if (_mm_movemask_epi8(_mm_andnot_si128(slash, ascii)) != 0xFFFF) {
+      // A backslash or a character beyond ASCII: these eight one by one.
+      const qsizetype stop = i + 8;
+      while (i < stop)
+        if (!NormaliseOne(in, n, i, out, o, table, finder)) return false;
+      continue;
+    }
+    v = _mm_xor_si128(v, _mm_and_si128(_mm_cmpeq_epi16(v, quote), quoteToApostrophe));
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(v, beforeA), _mm_cmplt_epi16(v, afterZ));
+    v = _mm_add_epi16(v, _mm_and_si128(upper, caseBit));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
+    if (finder) {
+      auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, apostrophe)));
+      while (bits) {
+        finder->Apostrophe(out, o + std::countr_zero(bits) / 2);
+        bits &= bits - 1;
+        bits &= bits - 1;  // two mask bits per character
+      }
+    }
+    i += 8;
+    o += 8;
+  }
+#endif
+  while (i < n)
+    if (!NormaliseOne(in, n, i, out, o, table, finder)) return false;
+  result.truncate(o);
+  return true;
+}
+
+// ---- pieces, filters and links
+
+// The candidate address of piece `k` of the split at `marks` (piece 0 is the
+// text before the first marker): the text up to the first apostrophe within
+// the piece. `found` tells whether the piece holds an apostrophe.
+QStringView Candidate(QStringView text, const std::vector<Marker>& marks, qsizetype firstApostrophe,
+                      std::size_t k, bool& found) {
+  const qsizetype from = k == 0 ? 0 : marks[k - 1].end;
+  const qsizetype to = k < marks.size() ? marks[k].start : text.size();
+  const qsizetype close = k == 0 ? firstApostrophe : marks[k - 1].close;
+  found = close >= 0 && close < to;
+  return found ? text.mid(from, close - from) : QStringView();
+}
+
+// FileTypeMatch on a view.
+bool TypeMatches(QStringView address, const QString& types) {
+  if (types.isEmpty()) return true;
+  const qsizetype dot = address.lastIndexOf(QLatin1Char('.'));
+  if (dot < 0 || types == QLatin1String("*")) return false;
+  const QStringView extension = address.mid(dot + 1);
+  return extension.isEmpty() || types.contains(extension);
+}
+
+// InSite with the start addresses split once: a line occurs in " " + address
+// when it occurs in the address, or when it begins with the blank and the
+// rest of it begins the address.
+class SiteTest {
+ public:
+  explicit SiteTest(const QString& base) {
+    if (!base.contains(QLatin1String("http"))) return;
+    for (QStringView line : QStringView(base).split(QStringLiteral("\r\n")))
+      if (line.contains(QLatin1String("http"))) lines_.push_back(line);
+  }
+  bool Matches(QStringView address) const {
+    for (QStringView line : lines_)
+      if (address.contains(line) || (line.startsWith(u' ') && address.startsWith(line.mid(1))))
+        return true;
+    return false;
+  }
+
+ private:
+  std::vector<QStringView> lines_;
+};
+
+// A link is dropped when it holds a blank or "javascript:".
+bool DroppedLink(QStringView link) {
+  static constexpr QStringView kScript = u"javascript:";
+  const char16_t* p = link.utf16();
+  const qsizetype n = link.size();
+  for (qsizetype i = FirstOfTwo(p, n, u' ', u'j'); i < n;) {
+    if (p[i] == u' ') return true;
+    if (n - i >= kScript.size() && Equal(p + i, kScript)) return true;
+    ++i;
+    i += FirstOfTwo(p + i, n - i, u' ', u'j');
+  }
+  return false;
+}
+
+// Appends `rest` to `out` with every "//" turned into "/", left to right.
+void AppendSingleSlashes(QString& out, QStringView rest) {
+  const qsizetype n = rest.size();
+  const char16_t* p = rest.utf16();
+  qsizetype from = 0;
+  for (qsizetype i = 0; i + 1 < n;) {
+    if (p[i] == u'/' && p[i + 1] == u'/') {
+      out += rest.mid(from, i + 1 - from);
+      i += 2;
+      from = i;
+    } else {
+      ++i;
+    }
+  }
+  out += rest.mid(from);
 }
 
 }  // namespace
+
+QString NormalisePageText(const QString& page) {
+  QString text;
+  if (!NormaliseFast(page, text, nullptr)) return NormaliseByLibrary(page);
+  return text;
+}
 
 // ---- the link list of one page
 
@@ -63,10 +409,28 @@ QString BeforeApostrophe(QStringView piece, bool& found) {
 // windows are in the table; the candidates are then the segments chained
 // under the rarest of them, each confirmed by a plain search. Links shorter
 // than 11 characters and links with CR or LF are searched in the whole text.
+//
+// The links of one page mostly share a long beginning (the site root, a
+// folder): a window equal to the one at the same position of the segment
+// before reuses that one's slot without hashing or probing.
 struct LinkList::Index {
   static constexpr qsizetype kWindow = 8;
   static constexpr qsizetype kStride = 4;
   static constexpr qsizetype kMinLength = kWindow + kStride - 1;
+  static constexpr std::size_t kFirstTable = 1024;
+
+  // The index of the thread's last finished list, kept with its memory for
+  // the next: a page with thousands of links then costs no fresh memory
+  // from the system each time.
+  static thread_local std::unique_ptr<Index> spare;
+
+  void Reset() {
+    table.assign(kFirstTable, Slot{});
+    used = 0;
+    entries.clear();
+    segments.clear();
+    ++generation;
+  }
 
   struct Slot {
     std::uint64_t key = 0;  // 0: free
@@ -82,10 +446,16 @@ struct LinkList::Index {
     qsizetype length;
   };
 
-  std::vector<Slot> table = std::vector<Slot>(1024);
+  std::vector<Slot> table = std::vector<Slot>(kFirstTable);
+  std::vector<Slot> spareTable;  // the next table, kept with its memory
   std::size_t used = 0;
   std::vector<Entry> entries;
   std::vector<Segment> segments;
+  // The slots of the windows of the segment entered last, by position / 4,
+  // valid while the table has not grown since.
+  std::vector<std::uint32_t> lastSlots;
+  std::uint32_t generation = 0;
+  std::uint32_t lastGeneration = ~0u;
 
   static std::uint64_t Key(const char16_t* p) {
     std::uint64_t a;
@@ -99,6 +469,10 @@ struct LinkList::Index {
     return h == 0 ? 1 : h;
   }
 
+  static bool SameWindow(const char16_t* x, const char16_t* y) {
+    return std::memcmp(x, y, kWindow * sizeof(char16_t)) == 0;
+  }
+
   const Slot* Find(std::uint64_t key) const {
     const std::size_t mask = table.size() - 1;
     for (std::size_t i = key & mask;; i = (i + 1) & mask) {
@@ -107,54 +481,81 @@ struct LinkList::Index {
     }
   }
 
-  Slot& FindOrInsert(std::uint64_t key) {
+  // The slot of `key`, entered when new; its position in the table.
+  std::uint32_t FindOrInsert(std::uint64_t key) {
     if ((used + 1) * 2 > table.size()) Grow();
     const std::size_t mask = table.size() - 1;
     for (std::size_t i = key & mask;; i = (i + 1) & mask) {
-      if (table[i].key == key) return table[i];
+      if (table[i].key == key) return static_cast<std::uint32_t>(i);
       if (table[i].key == 0) {
         table[i].key = key;
         ++used;
-        return table[i];
+        return static_cast<std::uint32_t>(i);
       }
     }
   }
 
   void Grow() {
-    std::vector<Slot> old(table.size() * 2);
-    old.swap(table);
-    const std::size_t mask = table.size() - 1;
-    for (const Slot& s : old) {
+    spareTable.assign(table.size() * 2, Slot{});
+    const std::size_t mask = spareTable.size() - 1;
+    for (const Slot& s : table) {
       if (s.key == 0) continue;
       std::size_t i = s.key & mask;
-      while (table[i].key != 0) i = (i + 1) & mask;
-      table[i] = s;
+      while (spareTable[i].key != 0) i = (i + 1) & mask;
+      spareTable[i] = s;
     }
+    table.swap(spareTable);
+    ++generation;  // slot positions moved: nothing recorded is reusable
   }
 
-  void AddSegment(const QString& text, qsizetype start, qsizetype length) {
+  void AddSegment(const char16_t* text, qsizetype start, qsizetype length) {
+    const Segment previous = segments.empty() ? Segment{0, 0} : segments.back();
+    const std::uint32_t startGeneration = generation;
     const auto id = static_cast<std::int32_t>(segments.size());
     segments.push_back({start, length});
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16()) + start;
-    for (qsizetype k = 0; k + kWindow <= length; k += kStride) {
-      Slot& slot = FindOrInsert(Key(p + k));
+    const char16_t* p = text + start;
+    const char16_t* q = text + previous.start;
+    std::size_t w = 0;
+    for (qsizetype k = 0; k + kWindow <= length; k += kStride, ++w) {
+      const bool reuse = k + kWindow <= previous.length && lastGeneration == generation &&
+                         SameWindow(p + k, q + k);
+      const std::uint32_t at = reuse ? lastSlots[w] : FindOrInsert(Key(p + k));
+      if (w < lastSlots.size())
+        lastSlots[w] = at;
+      else
+        lastSlots.push_back(at);
+      Slot& slot = table[at];
       if (slot.head >= 0 && entries[static_cast<std::size_t>(slot.head)].segment == id) continue;
       entries.push_back({id, slot.head});
       slot.head = static_cast<std::int32_t>(entries.size() - 1);
       ++slot.count;
     }
+    lastGeneration = startGeneration == generation ? generation : ~0u;
   }
 };
 
-LinkList::LinkList() : index_(new Index) {}
+thread_local std::unique_ptr<LinkList::Index> LinkList::Index::spare;
 
-LinkList::~LinkList() { delete index_; }
+LinkList::LinkList() {
+  if (Index::spare) {
+    index_ = Index::spare.release();
+    index_->Reset();
+  } else {
+    index_ = new Index;
+  }
+}
 
-bool LinkList::Occurs(const QString& link) const {
+LinkList::~LinkList() {
+  if (!Index::spare)
+    Index::spare.reset(index_);
+  else
+    delete index_;
+}
+
+bool LinkList::Occurs(QStringView link) const {
   const qsizetype n = link.size();
-  if (n < Index::kMinLength || link.contains(QLatin1Char('\r')) || link.contains(QLatin1Char('\n')))
-    return text_.contains(link);
-  const char16_t* p = reinterpret_cast<const char16_t*>(link.utf16());
+  const char16_t* p = link.utf16();
+  if (n < Index::kMinLength || HasLineBreak(link)) return FindText(text_, link) >= 0;
   const QStringView text(text_);
   for (qsizetype offset = 0; offset < Index::kStride; ++offset) {
     // The windows nearest the end differ most between links: tried first.
@@ -169,25 +570,27 @@ bool LinkList::Occurs(const QString& link) const {
     for (std::int32_t e = rarest->head; e >= 0;) {
       const Index::Entry& entry = index_->entries[static_cast<std::size_t>(e)];
       const Index::Segment& seg = index_->segments[static_cast<std::size_t>(entry.segment)];
-      if (seg.length >= n && text.mid(seg.start, seg.length).contains(link)) return true;
+      if (seg.length >= n && FindText(text.mid(seg.start, seg.length), link) >= 0) return true;
       e = entry.next;
     }
   }
   return false;
 }
 
-void LinkList::Append(const QString& link) {
+void LinkList::Append(QStringView link) {
   const qsizetype start = text_.size();
   text_ += link;
   text_ += kCrLf;
-  qsizetype pieceStart = 0;
-  for (qsizetype k = 0; k <= link.size(); ++k) {
-    if (k == link.size() || link[k] == u'\r' || link[k] == u'\n') {
-      if (k > pieceStart) index_->AddSegment(text_, start + pieceStart, k - pieceStart);
-      pieceStart = k + 1;
-    }
+  const char16_t* p = reinterpret_cast<const char16_t*>(text_.utf16());
+  const qsizetype end = start + link.size();
+  for (qsizetype from = start; from < end;) {
+    const qsizetype k = from + FirstOfTwo(p + from, end - from, u'\r', u'\n');
+    if (k > from) index_->AddSegment(p, from, k - from);
+    from = k + 1;
   }
 }
+
+void LinkList::Reserve(qsizetype characters) { text_.reserve(characters); }
 
 // ---- analysis
 
@@ -196,63 +599,110 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
                         FingerprintSet& seen) {
   // A meta tag whose content is an address becomes an image source; an
   // unquoted image source gains its opening apostrophe.
-  page.replace(QStringLiteral("content=\"http"), QStringLiteral("src='http"));
-  page.replace(QStringLiteral("src=http"), QStringLiteral("src='http"));
+  RawScan raw = ScanRaw(page);
+  if (!raw.rewrites.empty()) {
+    page = Rewritten(page, raw);
+    raw.description = FindText(page, kDescription);
+    raw.keywords = FindText(page, kKeywords);
+  }
   if (page.size() < kMinPageLength) return QString();
 
   // The title fields are cut from the page as it came, letter case kept.
-  const QString title = CutText(page, QStringLiteral("<title>"), QStringLiteral("<"));
-  const QString description =
-      CutText(page, QStringLiteral("description\" content=\""), QStringLiteral("\""));
-  const QString keywords =
-      CutText(page, QStringLiteral("keywords\" content=\""), QStringLiteral("\""));
+  static constexpr QStringView kTitle = u"<title>";
+  const QString title = CutAt(page, FindText(page, kTitle), kTitle.size(), u"<");
+  const QString description = CutAt(page, raw.description, kDescription.size(), u"\"");
+  const QString keywords = CutAt(page, raw.keywords, kKeywords.size(), u"\"");
   if (!KeyWordMatch(title + kCrLf + description + kCrLf + keywords, settings)) return QString();
 
   const QString root = SiteRoot(address, 0);
 
-  page.replace(QLatin1Char('"'), QLatin1Char('\''));
-  page = std::move(page).toLower();
-  page.replace(QStringLiteral("\\/"), QStringLiteral("/"));
+  // The normalised text goes into a buffer the thread keeps between pages:
+  // a big page then costs no fresh memory from the system each time.
+  thread_local QString buffer;
+  thread_local bool bufferInUse = false;
+  QString local;
+  const bool borrowed = !bufferInUse;
+  QString& text = borrowed ? buffer : local;
+  bufferInUse = true;
+  struct Release {
+    bool borrowed;
+    ~Release() {
+      if (borrowed) bufferInUse = false;
+    }
+  } release{borrowed};
+  MarkerFinder finder;
+  if (!NormaliseFast(page, text, &finder)) {
+    text = NormaliseByLibrary(page);
+    finder = MarkerFinder();
+    finder.Scan(text);
+  }
+  page = QString();
+  const Markers marks = finder.Take();
 
   QString foundImages;
   std::int32_t imageTotal = 0;
-  ForEachPiece(page, QStringLiteral("src='"), [&](QStringView piece) {
+  for (std::size_t k = 0; k <= marks.src.size(); ++k) {
     bool closed;
-    QString candidate = BeforeApostrophe(piece, closed);
-    if (candidate.startsWith(QLatin1Char('/'))) candidate = root + candidate.mid(1);
-    if (FileTypeMatch(candidate, settings)) {
+    const QStringView candidate = Candidate(text, marks.src, marks.firstApostrophe, k, closed);
+    const qsizetype at = foundImages.size();
+    if (candidate.startsWith(u'/')) {
+      foundImages += root;
+      foundImages += candidate.mid(1);
+    } else {
       foundImages += candidate;
+    }
+    if (TypeMatches(QStringView(foundImages).mid(at), settings.FileTypes)) {
       foundImages += kCrLf;
       ++imageTotal;
+    } else {
+      foundImages.truncate(at);
     }
-  });
+  }
   images = foundImages;
   imgCount = imageTotal;
 
-  LinkList list;
-  std::int32_t linkTotal = 0;
-  ForEachPiece(page, QStringLiteral("href='"), [&](QStringView piece) {
+  // The links of the page, built back to back into one text, then their
+  // fingerprints all at once, then the tests in page order.
+  QString built;
+  std::vector<std::pair<qsizetype, qsizetype>> spans;  // start and length in `built`
+  spans.reserve(marks.href.size() + 1);
+  for (std::size_t k = 0; k <= marks.href.size(); ++k) {
     bool closed;
-    QString link = BeforeApostrophe(piece, closed);
-    if (!closed) return;
-    if (link.startsWith(QLatin1Char('/'))) link.remove(0, 1);
-    if (link.contains(QLatin1Char(' ')) || link.size() < 2 ||
-        link.contains(QLatin1String("javascript:")))
-      return;
-    if (!link.startsWith(QLatin1String("http"))) {
+    QStringView piece = Candidate(text, marks.href, marks.firstApostrophe, k, closed);
+    if (!closed) continue;
+    if (piece.startsWith(u'/')) piece = piece.mid(1);
+    if (piece.size() < 2 || DroppedLink(piece)) continue;
+    const qsizetype start = built.size();
+    if (piece.startsWith(QLatin1String("http"))) {
+      built += piece;
+    } else {
       // Every relative link resolves against the site root.
-      link.replace(QStringLiteral("//"), QStringLiteral("/"));
-      link.prepend(root);
+      built += root;
+      AppendSingleSlashes(built, piece);
     }
-    const std::uint64_t key = Md5Key(link);
-    if (seen.Contains(key) || list.Occurs(link)) return;
-    if (!settings.SiteOnly || InSite(link, settings)) {
+    spans.emplace_back(start, built.size() - start);
+  }
+  std::vector<QStringView> links;
+  links.reserve(spans.size());
+  for (const auto& [start, length] : spans) links.push_back(QStringView(built).mid(start, length));
+  std::vector<std::uint64_t> keys(links.size());
+  Md5Keys(links.data(), links.size(), keys.data());
+
+  const SiteTest site(settings.SiteBase);
+  LinkList list;
+  list.Reserve(built.size() + 2 * static_cast<qsizetype>(links.size()));
+  std::int32_t linkTotal = 0;
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    const QStringView link = links[i];
+    const std::uint64_t key = keys[i];
+    if (seen.Contains(key) || list.Occurs(link)) continue;
+    if (!settings.SiteOnly || site.Matches(link)) {
       list.Append(link);
       ++linkTotal;
     }
     // Remembered even when outside the site: never examined again.
     seen.Insert(key);
-  });
+  }
   linkCount = linkTotal;
   return list.Take();
 }

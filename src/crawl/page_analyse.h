@@ -3,6 +3,7 @@
 // the text by plain string operations, keeping only pages that are long
 // enough and carry a keyword, and only links never met before.
 #include <QString>
+#include <QStringView>
 #include <cstdint>
 #include <utility>
 
@@ -30,6 +31,11 @@ QString AnalysePageText(QString pageText, QString& address, QString& images, std
 QString PageAnalyse(QString& address, QString& images, std::int32_t& imgCount,
                     std::int32_t& linkCount, const CrawlSettings& settings, FingerprintSet& seen);
 
+// The page text as the analysis reads it: every double quote turned into an
+// apostrophe, then lower-cased as QString::toLower does, then every "\/"
+// turned into "/".
+QString NormalisePageText(const QString& page);
+
 // Lower-cases `address`; when it holds a ".", `extension` becomes the text
 // behind its last "." (otherwise `extension` keeps the value it had).
 void IsokHtml(QString& address, QString& extension);
@@ -49,8 +55,9 @@ class LinkList {
   LinkList(const LinkList&) = delete;
   LinkList& operator=(const LinkList&) = delete;
 
-  bool Occurs(const QString& link) const;
-  void Append(const QString& link);  // appends the link and CR LF
+  bool Occurs(QStringView link) const;
+  void Append(QStringView link);       // appends the link and CR LF
+  void Reserve(qsizetype characters);  // room for a list text of this length
   const QString& Text() const { return text_; }
   QString Take() { return std::move(text_); }
 

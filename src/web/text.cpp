@@ -1,8 +1,14 @@
 #include "web/text.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <thread>
@@ -11,11 +17,48 @@
 
 namespace qm {
 
+qsizetype FindText(QStringView haystack, QStringView needle, qsizetype from) {
+  const qsizetype n = haystack.size();
+  const qsizetype m = needle.size();
+  if (from < 0) from = 0;
+  if (m == 0) return from <= n ? from : -1;
+  if (m > n - from) return -1;
+  const char16_t* h = haystack.utf16();
+  const char16_t* w = needle.utf16();
+  const char16_t first = w[0];
+  const char16_t last = w[m - 1];
+  // Where the first and the last character both fit, the middle decides.
+  auto matches = [&](qsizetype at) {
+    return std::memcmp(h + at + 1, w + 1, static_cast<std::size_t>(m > 2 ? m - 2 : 0) * 2) == 0;
+  };
+  const qsizetype lastStart = n - m;  // the last position a match can begin
+  qsizetype i = from;
+#if defined(__SSE2__)
+  const __m128i vFirst = _mm_set1_epi16(static_cast<short>(first));
+  const __m128i vLast = _mm_set1_epi16(static_cast<short>(last));
+  for (; i + 7 <= lastStart; i += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + m - 1));
+    auto bits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, vFirst), _mm_cmpeq_epi16(b, vLast))));
+    while (bits) {
+      const qsizetype at = i + std::countr_zero(bits) / 2;
+      if (matches(at)) return at;
+      bits &= bits - 1;
+      bits &= bits - 1;  // two mask bits per character
+    }
+  }
+#endif
+  for (; i <= lastStart; ++i)
+    if (h[i] == first && h[i + m - 1] == last && matches(i)) return i;
+  return -1;
+}
+
 QString CutText(const QString& text, const QString& start, const QString& end) {
-  const qsizetype a = text.indexOf(start);
+  const qsizetype a = FindText(text, start);
   if (a < 0) return QStringLiteral("Nothing");
   const qsizetype b = a + start.size();
-  const qsizetype c = text.indexOf(end, b);
+  const qsizetype c = FindText(text, end, b);
   if (c < 0) return QString();
   return text.mid(b, c - b);
 }
@@ -42,8 +85,17 @@ int EscapedByte(const QString& s, qsizetype pos) {
 
 bool IsReservedForDecodeUri(char16_t c) {
   switch (c) {
-    case ';': case '/': case '?': case ':': case '@': case '&':
-    case '=': case '+': case '$': case ',': case '#':
+    case ';':
+    case '/':
+    case '?':
+    case ':':
+    case '@':
+    case '&':
+    case '=':
+    case '+':
+    case '$':
+    case ',':
+    case '#':
       return true;
     default:
       return false;
@@ -121,7 +173,8 @@ std::string LeadingNumberText(const QString& text) {
   const qsizetype n = text.size();
   while (i < n && (text[i] == u' ' || text[i] == u'\t')) ++i;
   std::string s;
-  if (i < n && (text[i] == u'-' || text[i] == u'+')) s.push_back(static_cast<char>(text[i++].unicode()));
+  if (i < n && (text[i] == u'-' || text[i] == u'+'))
+    s.push_back(static_cast<char>(text[i++].unicode()));
   bool digits = false;
   while (i < n && text[i] >= u'0' && text[i] <= u'9') {
     s.push_back(static_cast<char>(text[i++].unicode()));

@@ -1,6 +1,7 @@
 #pragma once
 // Small text operations shared by every part of both programs.
 #include <QString>
+#include <QStringView>
 #include <cstdint>
 #include <optional>
 
@@ -10,6 +11,11 @@ namespace qm {
 // "Nothing" when `start` does not occur; the empty text when `end` does not
 // follow it.
 QString CutText(const QString& text, const QString& start, const QString& end);
+
+// The position of the first `needle` in `haystack` at or after `from`, or -1:
+// the answer of QString::indexOf, case-sensitive, for 0 <= from. Looks for the
+// needle's first and last characters eight positions at a time.
+qsizetype FindText(QStringView haystack, QStringView needle, qsizetype from = 0);
 
 // ECMAScript decodeURI. Escapes of ; / ? : @ & = + $ , # stay as written;
 // malformed escapes, invalid or overlong UTF-8 and surrogates fail.
