@@ -432,10 +432,29 @@ struct LinkList::Index {
     ++generation;
   }
 
+  // Eight bytes a slot, so that the table of a big page stays in cache: the
+  // window's key (24 bits of its hash, never 0) and the length of its chain
+  // (counted up to 255) in one word, 0 for a free slot. Windows with equal
+  // keys share a chain; every candidate is confirmed by a plain search, so a
+  // shared key costs time, never a wrong answer.
+  // A table for a list text of about `characters`: one slot for every two
+  // window positions, enough while a quarter of the windows or fewer are
+  // distinct (the links of a page share most of theirs), growing beyond.
+  void Presize(qsizetype characters) {
+    if (used != 0) return;
+    std::size_t size = kFirstTable;
+    while (size < static_cast<std::size_t>(characters / (2 * kStride))) size *= 2;
+    if (size > table.size()) {
+      table.assign(size, Slot{});
+      ++generation;
+    }
+  }
+
   struct Slot {
-    std::uint64_t key = 0;  // 0: free
+    std::uint32_t keyCount = 0;
     std::int32_t head = -1;
-    std::int32_t count = 0;
+    std::uint32_t Key() const { return keyCount >> 8; }
+    std::uint32_t Count() const { return keyCount & 0xFF; }
   };
   struct Entry {
     std::int32_t segment;
@@ -452,12 +471,13 @@ struct LinkList::Index {
   std::vector<Entry> entries;
   std::vector<Segment> segments;
   // The slots of the windows of the segment entered last, by position / 4,
-  // valid while the table has not grown since.
+  // valid while the table has not grown or been reset since.
   std::vector<std::uint32_t> lastSlots;
+  std::vector<std::uint32_t> keys;  // of the segment being entered; 0: reused
   std::uint32_t generation = 0;
   std::uint32_t lastGeneration = ~0u;
 
-  static std::uint64_t Key(const char16_t* p) {
+  static std::uint32_t Key(const char16_t* p) {
     std::uint64_t a;
     std::uint64_t b;
     std::memcpy(&a, p, sizeof a);
@@ -465,30 +485,30 @@ struct LinkList::Index {
     std::uint64_t h = a * 0x9E3779B97F4A7C15ULL ^ (b + 0x632BE59BD9B4E019ULL);
     h ^= h >> 29;
     h *= 0xBF58476D1CE4E5B9ULL;
-    h ^= h >> 32;
-    return h == 0 ? 1 : h;
+    const auto key = static_cast<std::uint32_t>(h >> 40);
+    return key == 0 ? 1 : key;
   }
 
   static bool SameWindow(const char16_t* x, const char16_t* y) {
     return std::memcmp(x, y, kWindow * sizeof(char16_t)) == 0;
   }
 
-  const Slot* Find(std::uint64_t key) const {
+  const Slot* Find(std::uint32_t key) const {
     const std::size_t mask = table.size() - 1;
     for (std::size_t i = key & mask;; i = (i + 1) & mask) {
-      if (table[i].key == key) return &table[i];
-      if (table[i].key == 0) return nullptr;
+      if (table[i].Key() == key) return &table[i];
+      if (table[i].keyCount == 0) return nullptr;
     }
   }
 
-  // The slot of `key`, entered when new; its position in the table.
-  std::uint32_t FindOrInsert(std::uint64_t key) {
-    if ((used + 1) * 2 > table.size()) Grow();
+  // The slot of `key`, entered when new; its position in the table. The
+  // caller has made room.
+  std::uint32_t Insert(std::uint32_t key) {
     const std::size_t mask = table.size() - 1;
     for (std::size_t i = key & mask;; i = (i + 1) & mask) {
-      if (table[i].key == key) return static_cast<std::uint32_t>(i);
-      if (table[i].key == 0) {
-        table[i].key = key;
+      if (table[i].Key() == key) return static_cast<std::uint32_t>(i);
+      if (table[i].keyCount == 0) {
+        table[i].keyCount = key << 8;
         ++used;
         return static_cast<std::uint32_t>(i);
       }
@@ -499,9 +519,9 @@ struct LinkList::Index {
     spareTable.assign(table.size() * 2, Slot{});
     const std::size_t mask = spareTable.size() - 1;
     for (const Slot& s : table) {
-      if (s.key == 0) continue;
-      std::size_t i = s.key & mask;
-      while (spareTable[i].key != 0) i = (i + 1) & mask;
+      if (s.keyCount == 0) continue;
+      std::size_t i = s.Key() & mask;
+      while (spareTable[i].keyCount != 0) i = (i + 1) & mask;
       spareTable[i] = s;
     }
     table.swap(spareTable);
@@ -510,27 +530,40 @@ struct LinkList::Index {
 
   void AddSegment(const char16_t* text, qsizetype start, qsizetype length) {
     const Segment previous = segments.empty() ? Segment{0, 0} : segments.back();
-    const std::uint32_t startGeneration = generation;
     const auto id = static_cast<std::int32_t>(segments.size());
     segments.push_back({start, length});
+    if (length < kWindow) return;
+    const auto windows = static_cast<std::size_t>((length - kWindow) / kStride + 1);
+    // Room first, so that slot positions hold for the whole segment.
+    while ((used + windows) * 2 > table.size()) Grow();
+    const bool reusable = lastGeneration == generation;
+    if (lastSlots.size() < windows) lastSlots.resize(windows);
+    if (keys.size() < windows) keys.resize(windows);
     const char16_t* p = text + start;
     const char16_t* q = text + previous.start;
-    std::size_t w = 0;
-    for (qsizetype k = 0; k + kWindow <= length; k += kStride, ++w) {
-      const bool reuse = k + kWindow <= previous.length && lastGeneration == generation &&
-                         SameWindow(p + k, q + k);
-      const std::uint32_t at = reuse ? lastSlots[w] : FindOrInsert(Key(p + k));
-      if (w < lastSlots.size())
-        lastSlots[w] = at;
-      else
-        lastSlots.push_back(at);
+    const std::size_t mask = table.size() - 1;
+    // The new windows' slots are fetched from memory all together, ahead of
+    // their use, rather than one after the other.
+    for (std::size_t w = 0; w < windows; ++w) {
+      const qsizetype k = static_cast<qsizetype>(w) * kStride;
+      if (reusable && k + kWindow <= previous.length && SameWindow(p + k, q + k)) {
+        keys[w] = 0;  // the slot of the segment before
+        continue;
+      }
+      keys[w] = Key(p + k);
+      __builtin_prefetch(&table[keys[w] & mask], 1);
+    }
+    for (std::size_t w = 0; w < windows; ++w) {
+      const std::uint32_t at = keys[w] == 0 ? lastSlots[w] : Insert(keys[w]);
+      lastSlots[w] = at;
+      // A window twice in one segment chains it twice: harmless, as every
+      // candidate is confirmed.
       Slot& slot = table[at];
-      if (slot.head >= 0 && entries[static_cast<std::size_t>(slot.head)].segment == id) continue;
       entries.push_back({id, slot.head});
       slot.head = static_cast<std::int32_t>(entries.size() - 1);
-      ++slot.count;
+      if (slot.Count() != 0xFF) ++slot.keyCount;
     }
-    lastGeneration = startGeneration == generation ? generation : ~0u;
+    lastGeneration = generation;
   }
 };
 
@@ -564,7 +597,7 @@ bool LinkList::Occurs(QStringView link) const {
     for (; k >= offset; k -= Index::kStride) {
       const Index::Slot* slot = index_->Find(Index::Key(p + k));
       if (!slot) break;
-      if (!rarest || slot->count < rarest->count) rarest = slot;
+      if (!rarest || slot->Count() < rarest->Count()) rarest = slot;
     }
     if (k >= offset) continue;  // a window is missing at this offset
     for (std::int32_t e = rarest->head; e >= 0;) {
@@ -590,7 +623,10 @@ void LinkList::Append(QStringView link) {
   }
 }
 
-void LinkList::Reserve(qsizetype characters) { text_.reserve(characters); }
+void LinkList::Reserve(qsizetype characters) {
+  text_.reserve(characters);
+  index_->Presize(characters);
+}
 
 // ---- analysis
 
