@@ -3,6 +3,7 @@
 // download, each as a route of a loopback server (or a place nothing listens
 // on), with what the crawler is to make of it.
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,14 @@ struct PageCase {
   Where where = Where::kPlain;
   Route route;
   bool analysed = false;  // whether the page's image and link come out of the analysis
+  // Fills in a body too large to be made for every case at start-up.
+  std::function<void(Route&)> lazy;
+
+  Route Prepared() const {
+    Route r = route;
+    if (lazy) lazy(r);
+    return r;
+  }
 };
 
 // Invalid UTF-8 before, inside and after the markers: a broken two-byte
@@ -73,7 +82,7 @@ inline std::string GarbageWithMarkers() {
 inline std::vector<PageCase> PageCases() {
   std::vector<PageCase> cases;
   auto add = [&](std::string name, Route route, bool analysed, Where where = Where::kPlain) {
-    cases.push_back({std::move(name), where, std::move(route), analysed});
+    cases.push_back({std::move(name), where, std::move(route), analysed, {}});
   };
   const std::string page = FaultPage();
 
@@ -124,7 +133,8 @@ inline std::vector<PageCase> PageCases() {
 
   add("self_signed_certificate", HtmlRoute(page), true, Where::kTls);
 
-  add("page_of_50_mb", HtmlRoute(FaultPage(50u << 20)), true);
+  add("page_of_50_mb", HtmlRoute(std::string()), true);
+  cases.back().lazy = [](Route& r) { r.body = FaultPage(50u << 20); };
 
   Route garbage;
   garbage.headerLines = {"Content-Type: application/octet-stream"};
@@ -144,6 +154,16 @@ struct ImageCase {
   std::int32_t minBytes = 1024;
   bool saved = false;
   std::string savedBytes;  // the file's content when saved
+  // Fills in a body too large to be made for every case at start-up (it is
+  // then also the content when saved).
+  std::function<void(Route&)> lazy;
+
+  Route Prepared() const {
+    Route r = route;
+    if (lazy) lazy(r);
+    return r;
+  }
+  std::string SavedBytes() const { return lazy ? Prepared().body : savedBytes; }
 };
 
 inline std::vector<ImageCase> ImageCases() {
@@ -151,7 +171,7 @@ inline std::vector<ImageCase> ImageCases() {
   auto add = [&](std::string name, Route route, std::int32_t min, bool saved,
                  Where where = Where::kPlain) {
     std::string bytes = saved ? route.body : std::string();
-    cases.push_back({std::move(name), where, std::move(route), min, saved, std::move(bytes)});
+    cases.push_back({std::move(name), where, std::move(route), min, saved, std::move(bytes), {}});
   };
   auto image = [](const std::string& body) {
     Route r;
@@ -208,13 +228,14 @@ inline std::vector<ImageCase> ImageCases() {
   add("chunked_min_1024", ChunkedRoute(body, "image/jpeg"), 1024, false);
   {
     ImageCase chunked{
-        "chunked_min_0", Where::kPlain, ChunkedRoute(body, "image/jpeg"), 0, true, body};
+        "chunked_min_0", Where::kPlain, ChunkedRoute(body, "image/jpeg"), 0, true, body, {}};
     cases.push_back(chunked);
   }
 
   add("self_signed_certificate", image(body), 1024, true, Where::kTls);
 
-  add("image_of_50_mb", image(Garbage(50u << 20, 3)), 1024, true);
+  add("image_of_50_mb", image(std::string()), 1024, true);
+  cases.back().lazy = [](Route& r) { r.body = Garbage(50u << 20, 3); };
 
   add("binary_with_nul_bytes", image(std::string(3000, '\0') + Garbage(3000, 4)), 1024, true);
 

@@ -51,7 +51,7 @@ TEST(QmdownFaultTest, EveryFaultAbandonsOnlyItsOwnAddress) {
     const std::string name = fault.name + ".jpg";
     const std::string path = "/img/" + name;
     std::string address;
-    Route route = fault.route;
+    Route route = fault.Prepared();
     if (route.status == 302) route.headerLines = {"Location: " + path};  // loops on itself
     switch (fault.where) {
       case Where::kClosed:
@@ -67,7 +67,7 @@ TEST(QmdownFaultTest, EveryFaultAbandonsOnlyItsOwnAddress) {
         break;
     }
     list += address + "\"";
-    if (fault.saved) expected[name] = fault.savedBytes;
+    if (fault.saved) expected[name] = fault.SavedBytes();
     addGood();
   }
 

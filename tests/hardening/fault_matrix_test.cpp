@@ -53,7 +53,8 @@ TEST_P(PageFaultTest, CrawlStepMarksTheRowAndGoesOnWithTheNext) {
   qmtest::hard::TimeoutScope timeouts(2000, qmtest::hard::kStallMs);
   LoopbackServer plain;
   LoopbackServer tls(LoopbackServer::Scheme::Https);
-  const std::string faultAddress = PlaceFault(fault.where, fault.route, "/fault.html", plain, tls);
+  const std::string faultAddress =
+      PlaceFault(fault.where, fault.Prepared(), "/fault.html", plain, tls);
   // The start page lists a good page first and the fault second, so the walk
   // (newest row first) meets the fault and then the good page.
   plain.Serve("/", qmtest::hard::HtmlRoute(qmtest::LongPage(
@@ -113,7 +114,8 @@ TEST_P(ImageFaultTest, NoPartialFileAndTheNextImageIsSaved) {
   LoopbackServer plain;
   LoopbackServer tls(LoopbackServer::Scheme::Https);
   TempDir dir;
-  const std::string address = PlaceFault(fault.where, fault.route, "/img/fault.jpg", plain, tls);
+  const std::string address =
+      PlaceFault(fault.where, fault.Prepared(), "/img/fault.jpg", plain, tls);
   const std::string next = qmtest::hard::Garbage(2048, 99);
   Route nextRoute;
   nextRoute.body = next;
@@ -130,8 +132,9 @@ TEST_P(ImageFaultTest, NoPartialFileAndTheNextImageIsSaved) {
   EXPECT_EQ(ReadWhole(dir.File("next.jpg")), next);
   if (fault.saved) {
     const std::string saved = ReadWhole(dir.File("fault.jpg"));
-    EXPECT_EQ(saved.size(), fault.savedBytes.size());
-    EXPECT_TRUE(saved == fault.savedBytes);
+    const std::string expected = fault.SavedBytes();
+    EXPECT_EQ(saved.size(), expected.size());
+    EXPECT_TRUE(saved == expected);
   }
 }
 

@@ -10,7 +10,9 @@
 #include <QCoreApplication>
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -86,9 +88,12 @@ inline Route ChunkedRoute(const std::string& body, const std::string& contentTyp
 
 // Bytes from a seeded generator: every byte value, NUL included.
 inline std::string Garbage(std::size_t size, unsigned seed) {
-  std::mt19937 gen(seed);
+  std::mt19937_64 gen(seed);
   std::string out(size, '\0');
-  for (char& c : out) c = static_cast<char>(gen() & 0xFF);
+  for (std::size_t i = 0; i < size; i += 8) {
+    const std::uint64_t v = gen();
+    std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, size - i));
+  }
   return out;
 }
 
