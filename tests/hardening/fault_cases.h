@@ -20,7 +20,7 @@ enum class Where {
   kClosed,  // a loopback port nothing listens on
 };
 
-inline constexpr int kStallMs = 1000;         // the shortened stall time-out
+inline constexpr int kStallMs = 2000;         // the shortened stall time-out
 inline constexpr int kServerStallMs = 15000;  // how long a stalling server keeps quiet
 
 // A page that passes every gate of the analysis (long enough, the keyword in

@@ -50,7 +50,7 @@ class PageFaultTest : public ::testing::TestWithParam<qmtest::hard::PageCase> {}
 
 TEST_P(PageFaultTest, CrawlStepMarksTheRowAndGoesOnWithTheNext) {
   const qmtest::hard::PageCase& fault = GetParam();
-  qmtest::hard::TimeoutScope timeouts(2000, qmtest::hard::kStallMs);
+  qmtest::hard::TimeoutScope timeouts(5000, qmtest::hard::kStallMs);
   LoopbackServer plain;
   LoopbackServer tls(LoopbackServer::Scheme::Https);
   const std::string faultAddress =
@@ -110,7 +110,7 @@ class ImageFaultTest : public ::testing::TestWithParam<qmtest::hard::ImageCase> 
 
 TEST_P(ImageFaultTest, NoPartialFileAndTheNextImageIsSaved) {
   const qmtest::hard::ImageCase& fault = GetParam();
-  qmtest::hard::TimeoutScope timeouts(2000, qmtest::hard::kStallMs);
+  qmtest::hard::TimeoutScope timeouts(5000, qmtest::hard::kStallMs);
   LoopbackServer plain;
   LoopbackServer tls(LoopbackServer::Scheme::Https);
   TempDir dir;
@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, ImageFaultTest, ::testing::ValuesIn(qmtest::har
 // ---- the HTTP client and a proxy
 
 TEST(ProxyFaultTest, RefusingOrAbsentProxyNeverReachesTheServer) {
-  qmtest::hard::TimeoutScope timeouts(2000, qmtest::hard::kStallMs);
+  qmtest::hard::TimeoutScope timeouts(5000, qmtest::hard::kStallMs);
   LoopbackServer plain;
   LoopbackServer tls(LoopbackServer::Scheme::Https);
   plain.Serve("/p.html", qmtest::hard::HtmlRoute("page"));

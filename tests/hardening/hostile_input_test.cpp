@@ -334,7 +334,7 @@ TEST(HostileInputTest, RandomTextInEverySettingsBox) {
   TempDir saveRoot;
   const std::string save = saveRoot.File("save");
   std::filesystem::create_directory(save);
-  qmtest::hard::TimeoutScope timeouts(2000, 1000);
+  qmtest::hard::TimeoutScope timeouts(5000, 2000);
   EngineRig rig;
   YieldScope yields;
   rig.host.browseResult = Q(save);
