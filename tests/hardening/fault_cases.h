@@ -232,6 +232,23 @@ inline std::vector<ImageCase> ImageCases() {
     cases.push_back(chunked);
   }
 
+  // Length headers that are no length: a failure, or (too large for any
+  // count, or the same length twice) the body read to the end of the
+  // connection and saved whole.
+  struct Odd {
+    const char* what;
+    const char* length;
+    bool saved;
+  };
+  for (const Odd& odd :
+       {Odd{"letters", "abc", false}, Odd{"negative", "-5", false},
+        Odd{"huge", "99999999999999999999999", true}, Odd{"twice", "5000, 5000", true}}) {
+    Route r = image(Garbage(5000, 6));
+    r.headerLines.push_back(std::string("Content-Length: ") + odd.length);
+    r.cutAfter = 5000;
+    add(std::string("odd_length_") + odd.what, r, 1024, odd.saved);
+  }
+
   add("self_signed_certificate", image(body), 1024, true, Where::kTls);
 
   add("image_of_50_mb", image(std::string()), 1024, true);
