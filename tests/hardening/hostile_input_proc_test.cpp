@@ -78,6 +78,7 @@ TEST(HostileProcessTest, OnlyTheDownloaderRunsWithTheLineAsOneArgument) {
   const std::string save = saveRoot.File("save");
   std::filesystem::create_directory(save);
   EngineRig rig;
+  qmtest::hard::WorkerGuard workers(rig.engine);
   YieldScope yields;
   WriteRecorder(rig.dir.File("qmdown"), records.Path());
   rig.host.browseResult = Q(save);
@@ -123,6 +124,7 @@ TEST(HostileProcessTest, OverflowingSizeBoundStartsNothing) {
   qmtest::hard::HostileSite site;
   TempDir records;
   EngineRig rig;
+  qmtest::hard::WorkerGuard workers(rig.engine);
   YieldScope yields;
   WriteRecorder(rig.dir.File("qmdown"), records.Path());
   rig.engine.SetTxt(7, QStringLiteral("600000ms"));
@@ -153,6 +155,7 @@ TEST(HostileProcessTest, FolderTheCommandLineCannotCarryIsServedByAWorker) {
   qmtest::hard::HostileSite site;
   TempDir saveRoot;
   EngineRig rig;
+  qmtest::hard::WorkerGuard workers(rig.engine);
   YieldScope yields;
   const QString downloader = Q(rig.dir.File("qmdown"));
   ASSERT_TRUE(QFile::copy(QStringLiteral(QM_BIN_DIR "/qmdown"), downloader));
@@ -207,6 +210,7 @@ TEST(HostileProcessTest, AddressWithDoubleBarDoesNotEndTheDownloadersList) {
   server.Serve("/", qmtest::hard::HostileSite::HtmlRoute(qmtest::LongPage(images)));
   TempDir save;
   EngineRig rig;
+  qmtest::hard::WorkerGuard workers(rig.engine);
   YieldScope yields;
   const QString downloader = Q(rig.dir.File("qmdown"));
   ASSERT_TRUE(QFile::copy(QStringLiteral(QM_BIN_DIR "/qmdown"), downloader));

@@ -153,6 +153,7 @@ TEST(HostileInputTest, CrawlOfAHostileSiteSavesOnlyIntoTheSaveFolder) {
   const std::string save = saveRoot.File("save");
   std::filesystem::create_directory(save);
   EngineRig rig;
+  qmtest::hard::WorkerGuard workers(rig.engine);
   YieldScope yields;
   rig.host.browseResult = Q(save);
   rig.engine.Click(qm::kBtnBrowse);
@@ -199,6 +200,7 @@ TEST(HostileInputTest, CrawlOfAHostileSiteSavesOnlyIntoTheSaveFolder) {
 TEST(HostileInputTest, HandTypedFolderBeforeTheFirstStartSavesIntoTheDefaultFolder) {
   qmtest::hard::HostileSite site;
   EngineRig rig;
+  qmtest::hard::WorkerGuard workers(rig.engine);
   YieldScope yields;
   // A folder typed by hand is not taken as the save folder; with no folder
   // chosen yet, the crawl saves into the default one instead of a folder
@@ -240,6 +242,7 @@ TEST(HostileInputTest, EmptyFolderRequestsAndSavesNothing) {
 TEST(HostileInputTest, OverflowingSizeBoundStopsTheCrawlThroughTheFailurePath) {
   qmtest::hard::HostileSite site;
   EngineRig rig;
+  qmtest::hard::WorkerGuard workers(rig.engine);
   YieldScope yields;
   rig.engine.SetTxt(7, QStringLiteral("600000ms"));
   rig.engine.SetTxt(8, QStringLiteral("5"));
@@ -336,6 +339,7 @@ TEST(HostileInputTest, RandomTextInEverySettingsBox) {
   std::filesystem::create_directory(save);
   qmtest::hard::TimeoutScope timeouts(5000, 2000);
   EngineRig rig;
+  qmtest::hard::WorkerGuard workers(rig.engine);
   YieldScope yields;
   rig.host.browseResult = Q(save);
   const auto programBefore = qmtest::hard::Snapshot(rig.dir.Path());

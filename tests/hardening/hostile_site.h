@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,27 @@ class HostileSite {
 
  private:
   LoopbackServer server_;
+};
+
+// Waits, at the end of its scope, until the engine's download workers have
+// ended: they use the engine's state, which must outlive them even when a
+// test fails half-way. Declare it after the engine.
+class WorkerGuard {
+ public:
+  explicit WorkerGuard(qm::CrawlEngine& engine) : engine_(engine) {}
+  ~WorkerGuard() {
+    PollUntil(
+        [this] {
+          std::lock_guard<std::mutex> guard(engine_.Downloads().lock);
+          return engine_.Downloads().ThreadCount == 0;
+        },
+        180);
+  }
+  WorkerGuard(const WorkerGuard&) = delete;
+  WorkerGuard& operator=(const WorkerGuard&) = delete;
+
+ private:
+  qm::CrawlEngine& engine_;
 };
 
 // Fails the test when a file named `Marker()` exists in the temporary tree
