@@ -24,8 +24,11 @@ const QString kCrLf = QStringLiteral("\r\n");
 
 // ---- small scanning helpers
 
-bool Equal(const char16_t* p, QStringView literal) {
-  return std::memcmp(p, literal.utf16(), static_cast<std::size_t>(literal.size()) * 2) == 0;
+// Whether p begins with `literal` (a string literal: its length is known to
+// the compiler, which compares it inline).
+template <std::size_t N>
+bool Equal(const char16_t* p, const char16_t (&literal)[N]) {
+  return std::memcmp(p, literal, (N - 1) * sizeof(char16_t)) == 0;
 }
 
 // Calls fn(position) for every `c` in p[0, n), in order.
@@ -78,11 +81,16 @@ bool HasLineBreak(QStringView text) {
 // replacement forms a new occurrence of the other, so rewriting all places
 // found in one left to right pass equals the two whole-text replacements in
 // turn.
-constexpr QStringView kMetaSource = u"content=\"http";  // '=' at 7
-constexpr QStringView kBareSource = u"src=http";        // '=' at 3
-constexpr QStringView kSourceRewrite = u"src='http";
-constexpr QStringView kDescription = u"description\" content=\"";  // '=' at 20
-constexpr QStringView kKeywords = u"keywords\" content=\"";        // '=' at 17
+constexpr char16_t kMetaSource[] = u"content=\"http";  // '=' at 7
+constexpr char16_t kBareSource[] = u"src=http";        // '=' at 3
+constexpr char16_t kSourceRewrite[] = u"src='http";
+constexpr char16_t kDescription[] = u"description\" content=\"";  // '=' at 20
+constexpr char16_t kKeywords[] = u"keywords\" content=\"";        // '=' at 17
+
+template <std::size_t N>
+constexpr qsizetype Length(const char16_t (&)[N]) {
+  return N - 1;
+}
 
 struct RawScan {
   std::vector<std::pair<qsizetype, bool>> rewrites;  // position; true for the meta pattern
@@ -90,21 +98,21 @@ struct RawScan {
   qsizetype keywords = -1;
 };
 
-RawScan ScanRaw(QStringView page) {
-  RawScan scan;
-  const char16_t* p = page.utf16();
-  const qsizetype n = page.size();
-  ForEachChar(p, n, u'=', [&](qsizetype e) {
-    if (e >= 7 && e + 5 < n && Equal(p + e - 7, kMetaSource))
-      scan.rewrites.emplace_back(e - 7, true);
-    else if (e >= 3 && e + 4 < n && Equal(p + e - 3, kBareSource))
+// Told every '=' of the raw page in order.
+void SourceEquals(const char16_t* p, qsizetype n, qsizetype e, RawScan& scan) {
+  // The characters either side of the '=' rule out nearly every place.
+  if (e == 0 || e + 1 >= n) return;
+  const char16_t before = p[e - 1];
+  const char16_t after = p[e + 1];
+  if (before == u'c' && after == u'h') {
+    if (e >= 3 && e + 4 < n && Equal(p + e - 3, kBareSource))
       scan.rewrites.emplace_back(e - 3, false);
-    if (scan.description < 0 && e >= 20 && e + 1 < n && Equal(p + e - 20, kDescription))
-      scan.description = e - 20;
-    if (scan.keywords < 0 && e >= 17 && e + 1 < n && Equal(p + e - 17, kKeywords))
-      scan.keywords = e - 17;
-  });
-  return scan;
+    return;
+  }
+  if (before != u't' || after != u'"' || e < 7 || !Equal(p + e - 7, u"content")) return;
+  if (e + 5 < n && Equal(p + e + 1, u"\"http")) scan.rewrites.emplace_back(e - 7, true);
+  if (scan.description < 0 && e >= 20 && Equal(p + e - 20, kDescription)) scan.description = e - 20;
+  if (scan.keywords < 0 && e >= 17 && Equal(p + e - 17, kKeywords)) scan.keywords = e - 17;
 }
 
 QString Rewritten(QStringView page, const RawScan& scan) {
@@ -114,7 +122,7 @@ QString Rewritten(QStringView page, const RawScan& scan) {
   for (const auto& [at, meta] : scan.rewrites) {
     out += page.mid(from, at - from);
     out += kSourceRewrite;
-    from = at + (meta ? kMetaSource.size() : kBareSource.size());
+    from = at + (meta ? Length(kMetaSource) : Length(kBareSource));
   }
   out += page.mid(from);
   return out;
@@ -194,7 +202,9 @@ struct Markers {
 };
 
 // Told every apostrophe of the normalised text in order, with the text
-// before it final.
+// before it final; or every quote character (either kind) of a page not yet
+// normalised, which finds the same markers at the same places as long as no
+// character lowers to other than one (see PageScan).
 class MarkerFinder {
  public:
   void Apostrophe(const char16_t* text, qsizetype q) {
@@ -203,12 +213,14 @@ class MarkerFinder {
       open_ = nullptr;
     }
     if (m_.firstApostrophe < 0) m_.firstApostrophe = q;
-    if (q >= 4 && text[q - 1] == u'=' && text[q - 2] == u'c' && text[q - 3] == u'r' &&
-        text[q - 4] == u's') {
+    if (q < 4 || text[q - 1] != u'=') return;
+    // c | 0x20 is the lower case of an ASCII letter and of nothing else.
+    if ((text[q - 2] | 0x20) == u'c' && (text[q - 3] | 0x20) == u'r' &&
+        (text[q - 4] | 0x20) == u's') {
       m_.src.push_back({q - 4, q + 1, -1});
       open_ = &m_.src.back();
-    } else if (q >= 5 && text[q - 1] == u'=' && text[q - 2] == u'f' && text[q - 3] == u'e' &&
-               text[q - 4] == u'r' && text[q - 5] == u'h') {
+    } else if (q >= 5 && (text[q - 2] | 0x20) == u'f' && (text[q - 3] | 0x20) == u'e' &&
+               (text[q - 4] | 0x20) == u'r' && (text[q - 5] | 0x20) == u'h') {
       m_.href.push_back({q - 5, q + 1, -1});
       open_ = &m_.href.back();
     }
@@ -223,6 +235,135 @@ class MarkerFinder {
   Markers m_;
   Marker* open_ = nullptr;  // the marker waiting for its closing apostrophe
 };
+
+// What one pass over a page finds: with `sources`, the '=' characters that
+// tell the source rewrites and title fields (SourceEquals); the markers,
+// found at its quote characters; and whether it holds any surrogate half.
+//
+// The markers of the normalised text are found on the page before
+// normalising, at the same places: the normalised text has an apostrophe
+// where the page has either quote character, lowers every other character
+// to one (a page holding surrogates is not read this way; the letters that
+// lower to two, or from beyond ASCII to ASCII, are none of the markers'
+// letters), and drops only backslashes before a slash, which cannot stand
+// inside a marker.
+struct PageScan {
+  RawScan raw;
+  Markers marks;
+  bool surrogates = false;
+};
+
+// The marker ending at the quote character at `q`, if any: 1 for "src=",
+// 2 for "href=" (in any letter case), 0 for none.
+int MarkerAt(const char16_t* p, qsizetype q) {
+  if (q < 4 || p[q - 1] != u'=') return 0;
+  // c | 0x20 is the lower case of an ASCII letter and of nothing else.
+  if ((p[q - 2] | 0x20) == u'c' && (p[q - 3] | 0x20) == u'r' && (p[q - 4] | 0x20) == u's') return 1;
+  if (q >= 5 && (p[q - 2] | 0x20) == u'f' && (p[q - 3] | 0x20) == u'e' &&
+      (p[q - 4] | 0x20) == u'r' && (p[q - 5] | 0x20) == u'h')
+    return 2;
+  return 0;
+}
+
+PageScan ScanPage(QStringView page, bool sources) {
+  PageScan scan;
+  const char16_t* p = page.utf16();
+  const qsizetype n = page.size();
+  std::vector<qsizetype> srcQuotes;
+  std::vector<qsizetype> hrefQuotes;
+  auto one = [&](qsizetype i) {
+    const char16_t c = p[i];
+    if (sources && c == u'=') SourceEquals(p, n, i, scan.raw);
+    if (c == u'"' || c == u'\'') {
+      if (scan.marks.firstApostrophe < 0) scan.marks.firstApostrophe = i;
+      const int marker = MarkerAt(p, i);
+      if (marker == 1) srcQuotes.push_back(i);
+      if (marker == 2) hrefQuotes.push_back(i);
+    }
+    if (QChar::isSurrogate(c)) scan.surrogates = true;
+  };
+  qsizetype i = 0;
+#if defined(__SSE2__)
+  // Eight characters at a time; the quotes, '='s and surrogate halves among
+  // them one by one.
+  const __m128i equals = _mm_set1_epi16(sources ? '=' : '"');
+  const __m128i quote = _mm_set1_epi16('"');
+  const __m128i apostrophe = _mm_set1_epi16('\'');
+  const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i events =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, apostrophe)),
+                     _mm_or_si128(_mm_cmpeq_epi16(v, equals),
+                                  _mm_cmpeq_epi16(_mm_and_si128(v, surrogateBits), surrogate)));
+    auto bits = static_cast<unsigned>(_mm_movemask_epi8(events));
+    for (; bits; bits &= bits - 1, bits &= bits - 1) one(i + std::countr_zero(bits) / 2);
+  }
+#endif
+  for (; i < n; ++i) one(i);
+  // Each marker's closing apostrophe: the next quote character after it.
+  auto close = [&](qsizetype q) {
+    const qsizetype next = q + 1 + FirstOfTwo(p + q + 1, n - q - 1, u'"', u'\'');
+    return next < n ? next : -1;
+  };
+  scan.marks.src.reserve(srcQuotes.size());
+  for (qsizetype q : srcQuotes) scan.marks.src.push_back({q - 4, q + 1, close(q)});
+  scan.marks.href.reserve(hrefQuotes.size());
+  for (qsizetype q : hrefQuotes) scan.marks.href.push_back({q - 5, q + 1, close(q)});
+  return scan;
+}
+
+// Appends the normalised form of `piece` (a part of a page without
+// surrogates and without quote characters) to `buffer` from `used` on;
+// returns its length.
+qsizetype NormalisePieceInto(QString& buffer, qsizetype used, QStringView piece) {
+  const qsizetype n = piece.size();
+  if (buffer.size() < used + n) buffer.resize(std::max(used + n, buffer.size() * 2));
+  const char16_t* in = piece.utf16();
+  char16_t* out = reinterpret_cast<char16_t*>(buffer.data()) + used;
+  const char16_t* table = LowerTable();
+  qsizetype i = 0;
+  qsizetype o = 0;
+#if defined(__SSE2__)
+  const __m128i asciiBits = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i backslash = _mm_set1_epi16('\\');
+  const __m128i beforeA = _mm_set1_epi16('A' - 1);
+  const __m128i afterZ = _mm_set1_epi16('Z' + 1);
+  const __m128i caseBit = _mm_set1_epi16(0x20);
+  while (i + 8 <= n) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(v, asciiBits), zero);
+    const __m128i slash = _mm_cmpeq_epi16(v, backslash);
+    if (_mm_movemask_epi8(_mm_andnot_si128(slash, ascii)) != 0xFFFF) break;
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(v, beforeA), _mm_cmplt_epi16(v, afterZ));
+    v = _mm_add_epi16(v, _mm_and_si128(upper, caseBit));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), v);
+    i += 8;
+    o += 8;
+  }
+#endif
+  for (; i < n; ++i) {
+    const char16_t c = in[i];
+    if (c < 0x80) {
+      if (c == u'\\' && i + 1 < n && in[i + 1] == u'/') continue;
+      out[o++] = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+      continue;
+    }
+    const char16_t lower = table[c];
+    if (lower == kNoSingleLower) {
+      // A letter that lowers to several: this piece the library's way.
+      const QString whole = NormaliseByLibrary(piece.toString());
+      if (buffer.size() < used + whole.size()) buffer.resize(used + whole.size());
+      std::memcpy(reinterpret_cast<char16_t*>(buffer.data()) + used, whole.utf16(),
+                  static_cast<std::size_t>(whole.size()) * 2);
+      return whole.size();
+    }
+    out[o++] = lower;
+  }
+  return o;
+}
 
 // One character of the fast pass, at `in[i]`: writes to `out[o]` and
 // advances both. Returns false for a character it cannot lower alone.
@@ -360,33 +501,32 @@ class SiteTest {
 
 // A link is dropped when it holds a blank or "javascript:".
 bool DroppedLink(QStringView link) {
-  static constexpr QStringView kScript = u"javascript:";
+  static constexpr char16_t kScript[] = u"javascript:";
   const char16_t* p = link.utf16();
   const qsizetype n = link.size();
   for (qsizetype i = FirstOfTwo(p, n, u' ', u'j'); i < n;) {
     if (p[i] == u' ') return true;
-    if (n - i >= kScript.size() && Equal(p + i, kScript)) return true;
+    if (n - i >= Length(kScript) && Equal(p + i, kScript)) return true;
     ++i;
     i += FirstOfTwo(p + i, n - i, u' ', u'j');
   }
   return false;
 }
 
-// Appends `rest` to `out` with every "//" turned into "/", left to right.
-void AppendSingleSlashes(QString& out, QStringView rest) {
-  const qsizetype n = rest.size();
+// Copies `rest` to `out` with every "//" turned into "/", left to right;
+// returns the end of the copy.
+char16_t* CopySingleSlashes(char16_t* out, QStringView rest) {
   const char16_t* p = rest.utf16();
+  const qsizetype n = rest.size();
   qsizetype from = 0;
-  for (qsizetype i = 0; i + 1 < n;) {
-    if (p[i] == u'/' && p[i + 1] == u'/') {
-      out += rest.mid(from, i + 1 - from);
-      i += 2;
-      from = i;
-    } else {
-      ++i;
-    }
+  for (;;) {
+    const qsizetype pair = FindText(rest, u"//", from);
+    const qsizetype to = pair < 0 ? n : pair + 1;  // the first slash of a pair stays
+    std::memcpy(out, p + from, static_cast<std::size_t>(to - from) * 2);
+    out += to - from;
+    if (pair < 0) return out;
+    from = pair + 2;
   }
-  out += rest.mid(from);
 }
 
 }  // namespace
@@ -493,6 +633,8 @@ struct LinkList::Index {
     return std::memcmp(x, y, kWindow * sizeof(char16_t)) == 0;
   }
 
+  void Prefetch(std::uint32_t key) const { __builtin_prefetch(&table[key & (table.size() - 1)]); }
+
   const Slot* Find(std::uint32_t key) const {
     const std::size_t mask = table.size() - 1;
     for (std::size_t i = key & mask;; i = (i + 1) & mask) {
@@ -590,12 +732,20 @@ bool LinkList::Occurs(QStringView link) const {
   const char16_t* p = link.utf16();
   if (n < Index::kMinLength || HasLineBreak(link)) return FindText(text_, link) >= 0;
   const QStringView text(text_);
+  // The last window of each offset is tried first (the windows nearest the
+  // end differ most between links): the four are fetched together.
+  std::uint32_t lastKeys[Index::kStride];
+  for (qsizetype j = 0; j < Index::kStride; ++j) {
+    lastKeys[j] = Index::Key(p + n - Index::kWindow - j);
+    index_->Prefetch(lastKeys[j]);
+  }
   for (qsizetype offset = 0; offset < Index::kStride; ++offset) {
-    // The windows nearest the end differ most between links: tried first.
     const Index::Slot* rarest = nullptr;
-    qsizetype k = offset + (n - Index::kWindow - offset) / Index::kStride * Index::kStride;
+    const qsizetype last = offset + (n - Index::kWindow - offset) / Index::kStride * Index::kStride;
+    qsizetype k = last;
     for (; k >= offset; k -= Index::kStride) {
-      const Index::Slot* slot = index_->Find(Index::Key(p + k));
+      const std::uint32_t key = k == last ? lastKeys[n - Index::kWindow - k] : Index::Key(p + k);
+      const Index::Slot* slot = index_->Find(key);
       if (!slot) break;
       if (!rarest || slot->Count() < rarest->Count()) rarest = slot;
     }
@@ -635,25 +785,31 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
                         FingerprintSet& seen) {
   // A meta tag whose content is an address becomes an image source; an
   // unquoted image source gains its opening apostrophe.
-  RawScan raw = ScanRaw(page);
-  if (!raw.rewrites.empty()) {
-    page = Rewritten(page, raw);
-    raw.description = FindText(page, kDescription);
-    raw.keywords = FindText(page, kKeywords);
+  PageScan scan = ScanPage(page, true);
+  if (!scan.raw.rewrites.empty()) {
+    page = Rewritten(page, scan.raw);
+    RawScan fields;
+    fields.description = FindText(page, kDescription);
+    fields.keywords = FindText(page, kKeywords);
+    scan = ScanPage(page, false);
+    scan.raw = fields;
   }
   if (page.size() < kMinPageLength) return QString();
 
   // The title fields are cut from the page as it came, letter case kept.
-  static constexpr QStringView kTitle = u"<title>";
-  const QString title = CutAt(page, FindText(page, kTitle), kTitle.size(), u"<");
-  const QString description = CutAt(page, raw.description, kDescription.size(), u"\"");
-  const QString keywords = CutAt(page, raw.keywords, kKeywords.size(), u"\"");
+  static constexpr char16_t kTitle[] = u"<title>";
+  const QString title = CutAt(page, FindText(page, kTitle), Length(kTitle), u"<");
+  const QString description = CutAt(page, scan.raw.description, Length(kDescription), u"\"");
+  const QString keywords = CutAt(page, scan.raw.keywords, Length(kKeywords), u"\"");
   if (!KeyWordMatch(title + kCrLf + description + kCrLf + keywords, settings)) return QString();
 
   const QString root = SiteRoot(address, 0);
 
-  // The normalised text goes into a buffer the thread keeps between pages:
-  // a big page then costs no fresh memory from the system each time.
+  // From here on every address is read from the normalised text: quotes
+  // turned into apostrophes, lower-cased, "\/" turned into "/". Only the
+  // candidate addresses are normalised, each on its own, into a buffer the
+  // thread keeps between pages (a big page then costs no fresh memory from
+  // the system each time); a page holding surrogates is normalised whole.
   thread_local QString buffer;
   thread_local bool bufferInUse = false;
   QString local;
@@ -666,20 +822,54 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
       if (borrowed) bufferInUse = false;
     }
   } release{borrowed};
-  MarkerFinder finder;
-  if (!NormaliseFast(page, text, &finder)) {
-    text = NormaliseByLibrary(page);
-    finder = MarkerFinder();
-    finder.Scan(text);
+
+  struct Span {
+    qsizetype start;
+    qsizetype length;
+    bool closed;  // the piece holds an apostrophe
+  };
+  std::vector<Span> srcSpans(scan.marks.src.size() + 1);
+  std::vector<Span> hrefSpans(scan.marks.href.size() + 1);
+  if (scan.surrogates) {
+    MarkerFinder finder;
+    if (!NormaliseFast(page, text, &finder)) {
+      text = NormaliseByLibrary(page);
+      finder = MarkerFinder();
+      finder.Scan(text);
+    }
+    scan.marks = finder.Take();
+    srcSpans.resize(scan.marks.src.size() + 1);
+    hrefSpans.resize(scan.marks.href.size() + 1);
+    auto spans = [&](const std::vector<Marker>& marks, std::vector<Span>& out) {
+      for (std::size_t k = 0; k <= marks.size(); ++k) {
+        bool closed;
+        const QStringView c = Candidate(text, marks, scan.marks.firstApostrophe, k, closed);
+        out[k] = {c.utf16() - reinterpret_cast<const char16_t*>(text.utf16()), c.size(), closed};
+      }
+    };
+    spans(scan.marks.src, srcSpans);
+    spans(scan.marks.href, hrefSpans);
+  } else {
+    qsizetype used = 0;
+    auto spans = [&](const std::vector<Marker>& marks, std::vector<Span>& out) {
+      for (std::size_t k = 0; k <= marks.size(); ++k) {
+        bool closed;
+        const QStringView c = Candidate(page, marks, scan.marks.firstApostrophe, k, closed);
+        const qsizetype length = closed ? NormalisePieceInto(text, used, c) : 0;
+        out[k] = {used, length, closed};
+        used += length;
+      }
+    };
+    spans(scan.marks.src, srcSpans);
+    spans(scan.marks.href, hrefSpans);
   }
   page = QString();
-  const Markers marks = finder.Take();
+  const QStringView normalised(text);
 
   QString foundImages;
   std::int32_t imageTotal = 0;
-  for (std::size_t k = 0; k <= marks.src.size(); ++k) {
-    bool closed;
-    const QStringView candidate = Candidate(text, marks.src, marks.firstApostrophe, k, closed);
+  for (const Span& span : srcSpans) {
+    const QStringView candidate = normalised.mid(span.start, span.length);
     const qsizetype at = foundImages.size();
     if (candidate.startsWith(u'/')) {
       foundImages += root;
@@ -697,30 +887,45 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
   images = foundImages;
   imgCount = imageTotal;
 
-  // The links of the page, built back to back into one text, then their
-  // fingerprints all at once, then the tests in page order.
-  QString built;
-  std::vector<std::pair<qsizetype, qsizetype>> spans;  // start and length in `built`
-  spans.reserve(marks.href.size() + 1);
-  for (std::size_t k = 0; k <= marks.href.size(); ++k) {
-    bool closed;
-    QStringView piece = Candidate(text, marks.href, marks.firstApostrophe, k, closed);
-    if (!closed) continue;
+  // The links of the page: the pieces that make one, then the links built
+  // back to back into one text, their fingerprints all at once, and the
+  // tests in page order.
+  struct Piece {
+    QStringView text;
+    bool relative;
+  };
+  std::vector<Piece> pieces;
+  pieces.reserve(hrefSpans.size());
+  qsizetype total = 0;
+  for (const Span& span : hrefSpans) {
+    if (!span.closed) continue;
+    QStringView piece = normalised.mid(span.start, span.length);
     if (piece.startsWith(u'/')) piece = piece.mid(1);
     if (piece.size() < 2 || DroppedLink(piece)) continue;
-    const qsizetype start = built.size();
-    if (piece.startsWith(QLatin1String("http"))) {
-      built += piece;
-    } else {
-      // Every relative link resolves against the site root.
-      built += root;
-      AppendSingleSlashes(built, piece);
-    }
-    spans.emplace_back(start, built.size() - start);
+    const bool relative = !(piece.size() >= 4 && Equal(piece.utf16(), u"http"));
+    pieces.push_back({piece, relative});
+    total += piece.size() + (relative ? root.size() : 0);
   }
+  thread_local QString builtBuffer;  // kept between pages, like the normalised text
+  QString localBuilt;
+  QString& built = borrowed ? builtBuffer : localBuilt;
+  built.resize(total);
+  char16_t* out = reinterpret_cast<char16_t*>(built.data());
   std::vector<QStringView> links;
-  links.reserve(spans.size());
-  for (const auto& [start, length] : spans) links.push_back(QStringView(built).mid(start, length));
+  links.reserve(pieces.size());
+  for (const Piece& piece : pieces) {
+    char16_t* const start = out;
+    if (piece.relative) {
+      // Every relative link resolves against the site root.
+      std::memcpy(out, root.utf16(), static_cast<std::size_t>(root.size()) * 2);
+      out += root.size();
+      out = CopySingleSlashes(out, piece.text);
+    } else {
+      std::memcpy(out, piece.text.utf16(), static_cast<std::size_t>(piece.text.size()) * 2);
+      out += piece.text.size();
+    }
+    links.emplace_back(start, out - start);
+  }
   std::vector<std::uint64_t> keys(links.size());
   Md5Keys(links.data(), links.size(), keys.data());
 

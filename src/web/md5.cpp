@@ -5,6 +5,10 @@
 
 #include "web/gbk.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qm {
 namespace {
 
@@ -174,10 +178,11 @@ inline std::uint32_t ByteSwap(std::uint32_t x) {
   return (x >> 24) | ((x >> 8) & 0xff00) | ((x << 8) & 0xff0000) | (x << 24);
 }
 
-// Eight single-block messages at once, one per lane of a vector: MD5 is a
+// Many single-block messages at once, one per lane of a vector: MD5 is a
 // chain of dependent steps, so independent messages side by side use the
-// processor's width that one message leaves idle.
-constexpr int kLanes = 8;
+// processor's width (and its overlap of several chains) that one message
+// leaves idle.
+constexpr int kLanes = 32;
 constexpr qsizetype kLaneBytes = 55;  // the longest message that fits one block
 using Lanes = std::uint32_t __attribute__((vector_size(4 * kLanes)));
 
@@ -188,25 +193,33 @@ void LaneRounds(Lanes* s, const Lanes* m) {
   Rounds<Lanes>(s, m);
 }
 
-// Keys of up to eight ASCII texts of at most kLaneBytes characters.
+// Keys of up to kLanes ASCII texts of at most kLaneBytes characters.
 void LaneKeys(const QStringView* texts, int count, std::uint64_t* keys) {
-  alignas(32) std::uint32_t words[16][kLanes] = {};
+  Lanes m[16];
+  for (Lanes& word : m) word = Lanes{};
   for (int lane = 0; lane < count; ++lane) {
     const qsizetype n = texts[lane].size();
     const char16_t* p = texts[lane].utf16();
-    // Four characters make one little-endian word of their low bytes.
+    // Every four characters make one little-endian word of their low bytes.
     qsizetype k = 0;
+#if defined(__SSE2__) && defined(__x86_64__)
+    for (; k + 8 <= n; k += 8) {
+      const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+      const auto bytes =
+          static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_packus_epi16(chars, chars)));
+      m[k >> 2][lane] = static_cast<std::uint32_t>(bytes);
+      m[(k >> 2) + 1][lane] = static_cast<std::uint32_t>(bytes >> 32);
+    }
+#endif
     for (; k + 4 <= n; k += 4)
-      words[k >> 2][lane] =
+      m[k >> 2][lane] =
           static_cast<std::uint32_t>(p[k]) | static_cast<std::uint32_t>(p[k + 1]) << 8 |
           static_cast<std::uint32_t>(p[k + 2]) << 16 | static_cast<std::uint32_t>(p[k + 3]) << 24;
     std::uint32_t last = 0x80u << (8 * (n - k));
     for (qsizetype j = k; j < n; ++j) last |= static_cast<std::uint32_t>(p[j]) << (8 * (j - k));
-    words[k >> 2][lane] = last;
-    words[14][lane] = static_cast<std::uint32_t>(n * 8);
+    m[k >> 2][lane] = last;
+    m[14][lane] = static_cast<std::uint32_t>(n * 8);
   }
-  Lanes m[16];
-  std::memcpy(m, words, sizeof m);
   Lanes s[4];
   const std::uint32_t init[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
   for (int w = 0; w < 4; ++w)

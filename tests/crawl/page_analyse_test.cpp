@@ -387,6 +387,9 @@ TEST(PageAnalyse, AgreesWithThePlainAnalysisOnPagesWithFieldsAndTextBeyondAscii)
       // A letter that lowers to two sends the whole page the library's way:
       // only on some pages, so that the one-pass way is what most compare.
       if (page % 5 != 0 && f.find("İ") != std::string::npos) continue;
+      // Surrogates send the whole page through the one-pass normalisation
+      // rather than piece by piece: only on some pages.
+      if (page % 4 != 3 && f.find("😀") != std::string::npos) continue;
       // A third of the pages without the source rewrites, whose fields then come
       // straight from the page as fetched.
       if (page % 3 == 1 && (f.find("src=http") != std::string::npos ||
