@@ -2,6 +2,7 @@
 
 #include <QStringView>
 #include <QVariant>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 #include "web/http.h"
@@ -265,52 +269,134 @@ int MarkerAt(const char16_t* p, qsizetype q) {
   return 0;
 }
 
-PageScan ScanPage(QStringView page, bool sources) {
-  PageScan scan;
-  const char16_t* p = page.utf16();
-  const qsizetype n = page.size();
+std::atomic<bool> wideVectors{true};
+
+// The state of one ScanPage; `Char` handles one character of interest, the
+// block loops find them.
+struct PageScanner {
+  const char16_t* p;
+  qsizetype n;
+  bool sources;
+  PageScan& scan;
   std::vector<qsizetype> srcQuotes;
   std::vector<qsizetype> hrefQuotes;
-  auto one = [&](qsizetype i) {
+
+  void Char(qsizetype i) {
     const char16_t c = p[i];
     if (sources && c == u'=') SourceEquals(p, n, i, scan.raw);
     if (c == u'"' || c == u'\'') {
-      if (scan.marks.firstApostrophe < 0) scan.marks.firstApostrophe = i;
       const int marker = MarkerAt(p, i);
       if (marker == 1) srcQuotes.push_back(i);
       if (marker == 2) hrefQuotes.push_back(i);
     }
     if (QChar::isSurrogate(c)) scan.surrogates = true;
-  };
-  qsizetype i = 0;
-#if defined(__SSE2__)
-  // Eight characters at a time; the quotes, '='s and surrogate halves among
-  // them one by one.
-  const __m128i equals = _mm_set1_epi16(sources ? '=' : '"');
-  const __m128i quote = _mm_set1_epi16('"');
-  const __m128i apostrophe = _mm_set1_epi16('\'');
-  const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xF800));
-  const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
-  for (; i + 8 <= n; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i events =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, apostrophe)),
-                     _mm_or_si128(_mm_cmpeq_epi16(v, equals),
-                                  _mm_cmpeq_epi16(_mm_and_si128(v, surrogateBits), surrogate)));
-    auto bits = static_cast<unsigned>(_mm_movemask_epi8(events));
-    for (; bits; bits &= bits - 1, bits &= bits - 1) one(i + std::countr_zero(bits) / 2);
   }
-#endif
-  for (; i < n; ++i) one(i);
-  // Each marker's closing apostrophe: the next quote character after it.
-  auto close = [&](qsizetype q) {
-    const qsizetype next = q + 1 + FirstOfTwo(p + q + 1, n - q - 1, u'"', u'\'');
-    return next < n ? next : -1;
+
+  // Calls Char for every character position in a movemask (two bits each).
+  void Chars(qsizetype at, std::uint32_t bits) {
+    for (; bits; bits &= bits - 1, bits &= bits - 1) Char(at + std::countr_zero(bits) / 2);
+  }
+};
+
+// The characters of interest, found a block at a time with the characters
+// before and after each read at shifted positions: a quote after "=" and a
+// 'c' or 'f' (a marker may end there), a '=' between "t" and '"' or between
+// "c" and "h" (a source rewrite or title field may be there), and surrogate
+// halves. Starts at i >= 2 and returns where it stopped.
+#if defined(__SSE2__)
+qsizetype ScanBlocks(PageScanner& s, qsizetype i) {
+  auto load = [&](qsizetype at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p + at));
   };
-  scan.marks.src.reserve(srcQuotes.size());
-  for (qsizetype q : srcQuotes) scan.marks.src.push_back({q - 4, q + 1, close(q)});
-  scan.marks.href.reserve(hrefQuotes.size());
-  for (qsizetype q : hrefQuotes) scan.marks.href.push_back({q - 5, q + 1, close(q)});
+  auto is = [](__m128i v, char16_t c) {
+    return _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(c)));
+  };
+  const __m128i caseBit = _mm_set1_epi16(0x20);
+  for (; i + 9 <= s.n; i += 8) {
+    const __m128i v = load(i);
+    const __m128i before = load(i - 1);
+    const __m128i letter = _mm_or_si128(load(i - 2), caseBit);
+    const __m128i quote = _mm_or_si128(is(v, u'"'), is(v, u'\''));
+    __m128i events = _mm_and_si128(_mm_and_si128(quote, is(before, u'=')),
+                                   _mm_or_si128(is(letter, u'c'), is(letter, u'f')));
+    if (s.sources) {
+      const __m128i after = load(i + 1);
+      events = _mm_or_si128(
+          events, _mm_and_si128(is(v, u'='),
+                                _mm_or_si128(_mm_and_si128(is(before, u't'), is(after, u'"')),
+                                             _mm_and_si128(is(before, u'c'), is(after, u'h')))));
+    }
+    events = _mm_or_si128(
+        events, _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xF800))),
+                                _mm_set1_epi16(static_cast<short>(0xD800))));
+    const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(events));
+    if (bits) s.Chars(i, bits);
+  }
+  return i;
+}
+#endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QM_SCAN_AVX2 1
+// The same sixteen characters at a time, for processors that have AVX2.
+__attribute__((target("avx2"))) qsizetype ScanBlocksAvx2(PageScanner& s, qsizetype i) {
+#define QM_LOAD(at) _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.p + (at)))
+#define QM_IS(v, c) _mm256_cmpeq_epi16((v), _mm256_set1_epi16(static_cast<short>(c)))
+  const __m256i caseBit = _mm256_set1_epi16(0x20);
+  for (; i + 17 <= s.n; i += 16) {
+    const __m256i v = QM_LOAD(i);
+    const __m256i before = QM_LOAD(i - 1);
+    const __m256i letter = _mm256_or_si256(QM_LOAD(i - 2), caseBit);
+    const __m256i quote = _mm256_or_si256(QM_IS(v, u'"'), QM_IS(v, u'\''));
+    __m256i events = _mm256_and_si256(_mm256_and_si256(quote, QM_IS(before, u'=')),
+                                      _mm256_or_si256(QM_IS(letter, u'c'), QM_IS(letter, u'f')));
+    if (s.sources) {
+      const __m256i after = QM_LOAD(i + 1);
+      events = _mm256_or_si256(
+          events, _mm256_and_si256(
+                      QM_IS(v, u'='),
+                      _mm256_or_si256(_mm256_and_si256(QM_IS(before, u't'), QM_IS(after, u'"')),
+                                      _mm256_and_si256(QM_IS(before, u'c'), QM_IS(after, u'h')))));
+    }
+    events = _mm256_or_si256(
+        events,
+        _mm256_cmpeq_epi16(_mm256_and_si256(v, _mm256_set1_epi16(static_cast<short>(0xF800))),
+                           _mm256_set1_epi16(static_cast<short>(0xD800))));
+    const auto bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(events));
+    if (bits) s.Chars(i, bits);
+  }
+#undef QM_IS
+#undef QM_LOAD
+  return i;
+}
+#endif
+
+PageScan ScanPage(QStringView page, bool sources) {
+  PageScan scan;
+  PageScanner s{page.utf16(), page.size(), sources, scan, {}, {}};
+  const char16_t* p = s.p;
+  const qsizetype n = s.n;
+  qsizetype i = 0;
+  for (; i < n && i < 2; ++i) s.Char(i);
+#if defined(QM_SCAN_AVX2)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2 && wideVectors.load(std::memory_order_relaxed)) i = ScanBlocksAvx2(s, i);
+#endif
+#if defined(__SSE2__)
+  i = ScanBlocks(s, i);
+#endif
+  for (; i < n; ++i) s.Char(i);
+  // The first apostrophe, and each marker's closing apostrophe: the next
+  // quote character after it.
+  auto next = [&](qsizetype from) {
+    const qsizetype at = from + FirstOfTwo(p + from, n - from, u'"', u'\'');
+    return at < n ? at : -1;
+  };
+  scan.marks.firstApostrophe = next(0);
+  scan.marks.src.reserve(s.srcQuotes.size());
+  for (qsizetype q : s.srcQuotes) scan.marks.src.push_back({q - 4, q + 1, next(q + 1)});
+  scan.marks.href.reserve(s.hrefQuotes.size());
+  for (qsizetype q : s.hrefQuotes) scan.marks.href.push_back({q - 5, q + 1, next(q + 1)});
   return scan;
 }
 
@@ -530,6 +616,8 @@ char16_t* CopySingleSlashes(char16_t* out, QStringView rest) {
 }
 
 }  // namespace
+
+void AllowWideVectors(bool allowed) { wideVectors.store(allowed, std::memory_order_relaxed); }
 
 QString NormalisePageText(const QString& page) {
   QString text;

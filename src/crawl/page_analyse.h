@@ -36,6 +36,11 @@ QString PageAnalyse(QString& address, QString& images, std::int32_t& imgCount,
 // turned into "/".
 QString NormalisePageText(const QString& page);
 
+// Whether the page scan may use 256-bit vector instructions where the
+// processor has them (the default); off, it keeps to the 128-bit ones that
+// every processor of the platform has. The answers are the same either way.
+void AllowWideVectors(bool allowed);
+
 // Lower-cases `address`; when it holds a ".", `extension` becomes the text
 // behind its last "." (otherwise `extension` keeps the value it had).
 void IsokHtml(QString& address, QString& extension);
