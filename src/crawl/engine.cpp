@@ -39,18 +39,6 @@ std::int32_t BoxNumber(const QString& text, std::int32_t low = kInt32Min,
   return static_cast<std::int32_t>(v);
 }
 
-// The address box may come with bare LF line ends; lists of addresses are
-// cut at CR LF, so every lone LF is made a CR LF where the box is copied.
-QString WithCrLf(const QString& text) {
-  QString out;
-  out.reserve(text.size() + 8);
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) out += u'\r';
-    out += text[i];
-  }
-  return out;
-}
-
 bool HasWebAddress(const QString& text) {
   const QString lower = text.toLower();
   return lower.contains(QLatin1String("http://")) || lower.contains(QLatin1String("https://"));
@@ -291,7 +279,7 @@ void CrawlEngine::Click(int index) {
     case kBtnSite:
       if (d->captions[kBtnSite] == kSiteOffCaption) {
         d->settings.SiteOnly = true;
-        d->settings.SiteBase = WithCrLf(d->txt[2]);
+        d->settings.SiteBase = ToCrLf(d->txt[2]);
         d->SetCaption(kBtnSite, kSiteOnCaption);
       } else {
         d->settings.SiteOnly = false;
@@ -335,7 +323,7 @@ void CrawlEngine::Impl::Start() {
   }
   q->Ag(QStringLiteral("开始爬行网页地址..."));
   running = true;
-  seedList = WithCrLf(txt[2]);
+  seedList = ToCrLf(txt[2]);
   timer1Interval = BoxNumber(txt[7], 0, kInt32Max);
   timer1Enabled = true;
   ApplyTimer1(true);

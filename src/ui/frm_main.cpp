@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "ui/twips.h"
+#include "web/text.h"
 
 namespace qm {
 
@@ -85,15 +86,7 @@ QString ToDisplayText(const QString& text) {
   return out;
 }
 
-QString ToEngineText(const QString& text) {
-  QString out;
-  out.reserve(text.size() + 8);
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) out += u'\r';
-    out += text[i];
-  }
-  return out;
-}
+QString ToEngineText(const QString& text) { return ToCrLf(text); }
 
 }  // namespace
 

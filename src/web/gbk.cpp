@@ -2,6 +2,9 @@
 
 #include <iconv.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -14,50 +17,52 @@ bool IsAscii(const QString& text) {
   return true;
 }
 
-// iconv, for a Qt built without a GBK converter.
-QByteArray Iconv(const char* to, const char* from, const QByteArray& in) {
+}  // namespace
+
+std::optional<QByteArray> IconvConvert(const QByteArray& in, const char* to, const char* from,
+                                       const QByteArray& replacement) {
   iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   QByteArray out;
-  out.resize(in.size() * 2 + 16);
+  out.resize(in.size() * 3 + 16);
   char* src = const_cast<char*>(in.constData());
   size_t srcLeft = static_cast<size_t>(in.size());
-  char* dst = out.data();
-  size_t dstLeft = static_cast<size_t>(out.size());
+  qsizetype used = 0;
+  auto grow = [&] { out.resize(out.size() * 2); };
   while (srcLeft > 0) {
-    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) break;
+    char* dst = out.data() + used;
+    size_t dstLeft = static_cast<size_t>(out.size() - used);
+    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    used = out.size() - static_cast<qsizetype>(dstLeft);
+    if (rc != static_cast<size_t>(-1)) break;
     if (errno == E2BIG) {
-      const auto used = out.size() - static_cast<qsizetype>(dstLeft);
-      out.resize(out.size() * 2);
-      dst = out.data() + used;
-      dstLeft = static_cast<size_t>(out.size() - used);
+      grow();
       continue;
     }
-    // An unconvertible or broken sequence: one "?" for it, then go on.
-    if (dstLeft == 0) continue;
-    *dst++ = '?';
-    --dstLeft;
+    if (errno != EILSEQ && errno != EINVAL) break;
+    // A byte that cannot be converted: the replacement for it, then go on.
+    while (out.size() - used < replacement.size()) grow();
+    std::memcpy(out.data() + used, replacement.constData(), static_cast<size_t>(replacement.size()));
+    used += replacement.size();
     ++src;
     --srcLeft;
   }
   iconv_close(cd);
-  out.resize(out.size() - static_cast<qsizetype>(dstLeft));
+  out.resize(used);
   return out;
 }
-
-}  // namespace
 
 QByteArray ToGbk(const QString& text) {
   if (IsAscii(text)) return text.toLatin1();
   QStringEncoder encoder("GBK", QStringConverter::Flag::Default);
   if (encoder.isValid()) return encoder.encode(text);
-  return Iconv("GBK//TRANSLIT", "UTF-8", text.toUtf8());
+  return IconvConvert(text.toUtf8(), "GBK//TRANSLIT", "UTF-8", "?").value_or(QByteArray());
 }
 
 QString FromGbk(const QByteArray& bytes) {
   QStringDecoder decoder("GBK", QStringConverter::Flag::Default);
   if (decoder.isValid()) return decoder.decode(bytes);
-  return QString::fromUtf8(Iconv("UTF-8", "GBK", bytes));
+  return QString::fromUtf8(IconvConvert(bytes, "UTF-8", "GBK", "\xEF\xBF\xBD").value_or(QByteArray()));
 }
 
 }  // namespace qm

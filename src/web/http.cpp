@@ -1,7 +1,6 @@
 #include "web/http.h"
 
 #include <curl/curl.h>
-#include <iconv.h>
 
 #include <QStringDecoder>
 #include <algorithm>
@@ -205,36 +204,10 @@ QByteArray DecoderName(QByteArray label) {
 }
 
 std::optional<QString> IconvDecode(const QByteArray& bytes, const QByteArray& charset) {
-  iconv_t cd = iconv_open("UTF-8", charset.constData());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  QByteArray out;
-  out.resize(bytes.size() * 3 + 16);
-  char* src = const_cast<char*>(bytes.constData());
-  size_t srcLeft = static_cast<size_t>(bytes.size());
-  char* dst = out.data();
-  size_t dstLeft = static_cast<size_t>(out.size());
-  while (srcLeft > 0) {
-    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG) {
-      const auto used = out.size() - static_cast<qsizetype>(dstLeft);
-      out.resize(out.size() * 2);
-      dst = out.data() + used;
-      dstLeft = static_cast<size_t>(out.size() - used);
-      continue;
-    }
-    if (errno != EILSEQ && errno != EINVAL) break;
-    // A broken sequence: U+FFFD for its first byte, then go on.
-    if (dstLeft < 3) continue;
-    *dst++ = '\xEF';
-    *dst++ = '\xBF';
-    *dst++ = '\xBD';
-    dstLeft -= 3;
-    ++src;
-    --srcLeft;
-  }
-  iconv_close(cd);
-  out.resize(out.size() - static_cast<qsizetype>(dstLeft));
-  return QString::fromUtf8(out);
+  // A broken sequence becomes U+FFFD for its first byte.
+  auto utf8 = IconvConvert(bytes, "UTF-8", charset.constData(), "\xEF\xBF\xBD");
+  if (!utf8) return std::nullopt;
+  return QString::fromUtf8(*utf8);
 }
 
 std::optional<QString> DecodeAs(const QByteArray& bytes, const QByteArray& label) {

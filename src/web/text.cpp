@@ -214,6 +214,16 @@ std::optional<std::int32_t> LeadingInt32(const QString& text) {
   return static_cast<std::int32_t>(v);
 }
 
+QString ToCrLf(const QString& text) {
+  QString out;
+  out.reserve(text.size() + 8);
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\n' && (i == 0 || text[i - 1] != u'\r')) out += u'\r';
+    out += text[i];
+  }
+  return out;
+}
+
 void WaitMs(std::int32_t ms) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);

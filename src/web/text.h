@@ -36,6 +36,10 @@ double LeadingDecimal(const QString& text);
 // LeadingNumber when it fits a signed 32-bit integer, otherwise nothing.
 std::optional<std::int32_t> LeadingInt32(const QString& text);
 
+// The text with every lone LF made a CR LF (lists of addresses are cut at CR
+// LF; a text box may give bare LF line ends).
+QString ToCrLf(const QString& text);
+
 // Waits `ms` milliseconds on the monotonic clock, letting the calling thread's
 // pending events run meanwhile (see yield.h). Does not spin a core.
 void WaitMs(std::int32_t ms);
