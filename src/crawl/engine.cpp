@@ -137,6 +137,39 @@ struct CrawlEngine::Impl : DispatchHost {
   void Start();
   void Stop();
   void Step();
+
+  // Analyses one page and lists its links, yielding after each link line.
+  // Start pages (`extension` null) list every web address; pages of the
+  // walk pass each link through IsokHtml and the skip test. False when the
+  // crawl was stopped meanwhile: StopA has run and the step ends.
+  bool AnalyseAndList(const QString& page, QString* extension) {
+    QString address = page;
+    QString images;
+    std::int32_t imgCount = 0;
+    std::int32_t linkCount = 0;
+    const QString links = PageAnalyse(address, images, imgCount, linkCount, settings, seenLinks);
+    AddImages(imgCount);
+    QueueImages(images);
+    if (linkCount <= 0) return true;
+    lv.SetRedraw(false);
+    for (QString line : links.split(kCrLf)) {
+      if (HasWebAddress(line)) {
+        if (!extension) {
+          AddRow(line);
+        } else {
+          IsokHtml(line, *extension);
+          if (!SkippedExtension(*extension)) AddRow(line);
+        }
+      }
+      if (!running) {
+        q->StopA();
+        return false;
+      }
+      YieldNow();
+    }
+    lv.SetRedraw(true);
+    return true;
+  }
 };
 
 // ---- construction
@@ -389,26 +422,7 @@ void CrawlEngine::Impl::Step() {
     for (const QString& seed : seeds) {
       if (HasWebAddress(seed)) {
         SetLab(7, seed);
-        QString address = seed;
-        QString images;
-        std::int32_t imgCount = 0;
-        std::int32_t linkCount = 0;
-        const QString links =
-            PageAnalyse(address, images, imgCount, linkCount, settings, seenLinks);
-        AddImages(imgCount);
-        QueueImages(images);
-        if (linkCount > 0) {
-          lv.SetRedraw(false);
-          for (const QString& line : links.split(kCrLf)) {
-            if (HasWebAddress(line)) AddRow(line);
-            if (!running) {
-              q->StopA();
-              return;
-            }
-            YieldNow();
-          }
-          lv.SetRedraw(true);
-        }
+        if (!AnalyseAndList(seed, nullptr)) return;
       }
       ShowCounters();
     }
@@ -424,29 +438,7 @@ void CrawlEngine::Impl::Step() {
       if (link.contains(QLatin1String("http"))) {
         lv.SetItemText(row, 2, kAnalysing);
         SetLab(7, QStringLiteral("Get ") + link);
-        QString address = link;
-        QString images;
-        std::int32_t imgCount = 0;
-        std::int32_t linkCount = 0;
-        const QString links =
-            PageAnalyse(address, images, imgCount, linkCount, settings, seenLinks);
-        QueueImages(images);
-        AddImages(imgCount);
-        if (linkCount > 0) {
-          lv.SetRedraw(false);
-          for (QString line : links.split(kCrLf)) {
-            if (HasWebAddress(line)) {
-              IsokHtml(line, extension);
-              if (!SkippedExtension(extension)) AddRow(line);
-            }
-            if (!running) {
-              q->StopA();
-              return;
-            }
-            YieldNow();
-          }
-          lv.SetRedraw(true);
-        }
+        if (!AnalyseAndList(link, &extension)) return;
         WaitMs(BoxNumber(txt[3]));
         YieldNow();
         lv.SetItemText(row, 2, kAnalysed);
