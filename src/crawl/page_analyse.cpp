@@ -2,6 +2,7 @@
 
 #include <QStringView>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstring>
@@ -1021,7 +1022,10 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
   LinkList list;
   list.Reserve(built.size() + 2 * static_cast<qsizetype>(links.size()));
   std::int32_t linkTotal = 0;
+  constexpr std::size_t kAhead = 8;  // keys whose place in `seen` is fetched ahead
+  for (std::size_t i = 0; i < std::min(kAhead, keys.size()); ++i) seen.Prefetch(keys[i]);
   for (std::size_t i = 0; i < links.size(); ++i) {
+    if (i + kAhead < keys.size()) seen.Prefetch(keys[i + kAhead]);
     const QStringView link = links[i];
     const std::uint64_t key = keys[i];
     if (seen.Contains(key) || list.Occurs(link)) continue;
