@@ -137,6 +137,10 @@ BENCHMARK(BM_ListAdd)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 // Keeps every run's figures so that main() can print the ratios.
 class Recorder : public benchmark::ConsoleReporter {
  public:
+  // Plain columns: colour codes would run into the BENCH lines printed after
+  // the table, which scripts pick out by their start.
+  Recorder() : ConsoleReporter(OO_Tabular) {}
+
   struct Figure {
     double realNs = 0;
     std::map<std::string, double> counters;
