@@ -1,24 +1,14 @@
 #pragma once
-// A recording stand-in for the window that owns the download timer, and small
-// helpers shared by the dispatcher and worker tests.
-#include <QByteArray>
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
+// A recording stand-in for the window that owns the download timer, processes
+// that carry a downloader's name, and the set-up shared by the dispatcher tests.
+#include <gtest/gtest.h>
+
 #include <QRegularExpression>
-#include <QString>
-#include <QStringList>
-#include <chrono>
-#include <functional>
-#include <mutex>
-#include <string>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "download/dispatcher.h"
-#include "download/download_state.h"
-#include "support/loopback_server.h"
-#include "web/gbk.h"
+#include "support/test_util.h"
 
 namespace qmtest {
 
@@ -49,9 +39,8 @@ class FakeDispatchHost : public qm::DispatchHost {
   // The run-log lines written so far.
   QStringList LogLines() const {
     QStringList lines;
-    for (const QString& e : events) {
+    for (const QString& e : events)
       if (e.startsWith(QLatin1String("Ag:"))) lines << e.mid(3);
-    }
     return lines;
   }
 
@@ -59,58 +48,9 @@ class FakeDispatchHost : public qm::DispatchHost {
   QString folder_;
 };
 
-// A 200 answer with `body` (its Content-Length sent), after `delayMs`.
-inline Route Body(const std::string& body, int delayMs = 0) {
-  Route route;
-  route.body = body;
-  route.delayMs = delayMs;
-  return route;
-}
-
-// Polls `done` (letting events run) until it holds or `seconds` pass.
-inline bool WaitUntil(const std::function<bool()>& done, int seconds = 60) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-inline int ThreadCountOf(qm::DownloadState& state) {
-  std::lock_guard<std::mutex> guard(state.lock);
-  return state.ThreadCount;
-}
-
 inline void SetThreadCount(qm::DownloadState& state, int count) {
   std::lock_guard<std::mutex> guard(state.lock);
   state.ThreadCount = static_cast<std::int16_t>(count);
-}
-
-// Waits until every worker has ended (the state must outlive them).
-inline bool WaitForWorkers(qm::DownloadState& state, int count = 0) {
-  return WaitUntil([&] { return ThreadCountOf(state) == count; });
-}
-
-inline QByteArray ReadFileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
-
-// The error file split at CR LF; the raw file must end with CR LF.
-inline QStringList ErrorFileLines(const QString& folder) {
-  const QByteArray raw = ReadFileBytes(folder + QStringLiteral("/errLog.txt"));
-  if (!raw.endsWith("\r\n")) return {};
-  QStringList lines = qm::FromGbk(raw).split(QStringLiteral("\r\n"));
-  lines.removeLast();  // the empty piece after the last CR LF
-  return lines;
-}
-
-// Files of a folder, sorted (hidden files included).
-inline QStringList FilesIn(const QString& folder) {
-  return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 // The number behind "建立下载线程: " in a run-log line, 0 when the line is another.
@@ -119,5 +59,56 @@ inline std::uint64_t WorkerHandleIn(const QString& line) {
   const auto match = re.match(line);
   return match.hasMatch() ? match.captured(1).toULongLong() : 0;
 }
+
+// An address nothing answers at: a download of it ends quickly.
+inline QString DeadAddress(const QString& name) {
+  return QStringLiteral("http://127.0.0.1:%1/%2").arg(ClosedPort()).arg(name);
+}
+
+// Long-lived processes that carry a downloader's name: copies of sleep.
+class Sleepers {
+ public:
+  explicit Sleepers(const QString& folder) : folder_(folder) {}
+  ~Sleepers() {
+    while (!procs_.empty()) KillOne();
+  }
+  bool Start(int n, const QString& name = QStringLiteral("qmdown")) {
+    const QString path = folder_ + QLatin1Char('/') + name;
+    if (!QFile::exists(path) && !QFile::copy(QStringLiteral("/bin/sleep"), path)) return false;
+    for (int i = 0; i < n; ++i) {
+      procs_.push_back(std::make_unique<QProcess>());
+      procs_.back()->start(path, {QStringLiteral("120")});
+      if (!procs_.back()->waitForStarted(30000)) return false;
+    }
+    return true;
+  }
+  void KillOne() {
+    procs_.back()->kill();
+    procs_.back()->waitForFinished(30000);
+    procs_.pop_back();
+  }
+
+ private:
+  QString folder_;
+  std::vector<std::unique_ptr<QProcess>> procs_;
+};
+
+// A program folder, a save folder, a download state and the fake window; the
+// workers are waited for at the end.
+class DispatchFixture : public ::testing::Test {
+ protected:
+  DispatchFixture() : host(Q(program.Path())) {
+    state.SetSavePath(Q(save.Path()));
+    state.MinSizeKb = 0;
+  }
+  ~DispatchFixture() override { EXPECT_TRUE(WaitForWorkers(state)); }
+
+  std::set<std::string> Saved() const { return ListFolder(save.Path()); }
+
+  TempDir program;
+  TempDir save;
+  qm::DownloadState state;
+  FakeDispatchHost host;
+};
 
 }  // namespace qmtest

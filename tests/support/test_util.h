@@ -1,0 +1,184 @@
+#pragma once
+// Helpers shared by the download, end-to-end, hardening and window tests, on
+// top of the crawl engine's fixture: folder listings and file contents,
+// reproducible bodies, waiting with a deadline while events run, the count of
+// download workers, the built downloader program and a recording stand-in
+// for it.
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crawl/crawl_fixture.h"
+#include "download/download_state.h"
+#include "download/process.h"
+#include "support/loopback_server.h"
+#include "web/gbk.h"
+
+namespace qmtest {
+
+inline const QString kQmdown = QStringLiteral(QM_BIN_DIR "/qmdown");
+
+// Names of a folder's entries, hidden ones and sub-folders included.
+inline std::set<std::string> ListFolder(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+inline std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteWhole(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// `size` bytes of every value, NUL included; the same for the same seed.
+inline std::string Garbage(std::size_t size, unsigned seed) {
+  std::mt19937_64 gen(seed);
+  std::string out(size, '\0');
+  for (std::size_t i = 0; i < size; i += 8) {
+    const std::uint64_t v = gen();
+    std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, size - i));
+  }
+  return out;
+}
+
+// Whether `name` is `base` behind a random prefix: six of the characters
+// RandomText draws and "-".
+inline bool IsPrefixed(const std::string& name, const std::string& base) {
+  static const std::string kDrawn = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ123456789";
+  return name.size() == base.size() + 7 && name.find_first_not_of(kDrawn) == 6 && name[6] == '-' &&
+         name.compare(7, std::string::npos, base) == 0;
+}
+
+// A 200 answer with `body` (its length declared), after `delayMs`.
+inline Route Reply(const std::string& body, int delayMs = 0) {
+  Route route;
+  route.body = body;
+  route.delayMs = delayMs;
+  return route;
+}
+
+// Polls `done`, letting events run, until it holds or `seconds` pass.
+inline bool WaitUntil(const std::function<bool()>& done, int seconds = 60) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+inline int LiveWorkers(qm::DownloadState& state) {
+  std::lock_guard<std::mutex> guard(state.lock);
+  return state.ThreadCount;
+}
+
+inline bool WaitForWorkers(qm::DownloadState& state, int count = 0) {
+  return WaitUntil([&] { return LiveWorkers(state) == count; }, 180);
+}
+
+// Waits at the end of its scope until the workers of `state` have ended: they
+// use the state, which must outlive them even when a test fails half-way.
+class WorkerGuard {
+ public:
+  explicit WorkerGuard(qm::DownloadState& state) : state_(state) {}
+  ~WorkerGuard() { WaitForWorkers(state_); }
+  WorkerGuard(const WorkerGuard&) = delete;
+  WorkerGuard& operator=(const WorkerGuard&) = delete;
+
+ private:
+  qm::DownloadState& state_;
+};
+
+inline int Downloaders() { return qm::ProcessCount(QStringLiteral("qmdown")); }
+
+// A copy of the built downloader at `path`, runnable by its owner.
+inline bool InstallQmdown(const QString& path) {
+  QFile::remove(path);
+  return QFile::copy(kQmdown, path) &&
+         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+struct RunResult {
+  bool finished = false;
+  int exitCode = -1;  // -1 also when the program crashed
+  QByteArray out, err;
+};
+
+// Runs the built downloader with `args` to its end.
+inline RunResult RunQmdown(const QStringList& args, const QString& workDir = {},
+                           const std::function<void()>& childSetup = {}) {
+  QProcess process;
+  if (childSetup) process.setChildProcessModifier(childSetup);
+  if (!workDir.isEmpty()) process.setWorkingDirectory(workDir);
+  process.start(kQmdown, args);
+  RunResult result;
+  if (!process.waitForStarted(30000)) return result;
+  result.finished = process.waitForFinished(180000);
+  result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  result.out = process.readAllStandardOutput();
+  result.err = process.readAllStandardError();
+  return result;
+}
+
+// The lines of the dispatcher's error file in `folder`, read as GBK; empty
+// unless the file ends with CR LF.
+inline QStringList ErrorFileLines(const QString& folder) {
+  const std::string raw = ReadWhole((folder + QStringLiteral("/errLog.txt")).toStdString());
+  if (raw.size() < 2 || raw.compare(raw.size() - 2, 2, "\r\n") != 0) return {};
+  QStringList lines = qm::FromGbk(QByteArray::fromStdString(raw)).split(QStringLiteral("\r\n"));
+  lines.removeLast();  // the empty piece after the last CR LF
+  return lines;
+}
+
+// A stand-in for a program at `program`: every run records its folder, the
+// number of its arguments and its first argument, byte for byte, in files of
+// its own in `records`.
+inline void WriteRecorder(const std::string& program, const std::string& records) {
+  WriteWhole(program, "#!/bin/sh\nn='" + records +
+                          "/call.'$(date +%s%N).$$\n"
+                          "pwd > \"$n.cwd\"\nprintf '%s' \"$#\" > \"$n.argc\"\n"
+                          "printf '%s' \"$1\" > \"$n.arg\"\ntouch \"$n.done\"\n");
+  ::chmod(program.c_str(), 0700);
+}
+
+struct Call {
+  std::string argc, arg, cwd;
+};
+
+// The recorded runs that have ended, oldest first.
+inline std::vector<Call> Calls(const std::string& records) {
+  std::vector<Call> calls;
+  for (const std::string& name : ListFolder(records)) {
+    if (name.size() < 5 || name.compare(name.size() - 5, 5, ".done") != 0) continue;
+    const std::string stem = records + "/" + name.substr(0, name.size() - 5);
+    std::string cwd = ReadWhole(stem + ".cwd");
+    if (!cwd.empty()) cwd.pop_back();  // the line end
+    calls.push_back({ReadWhole(stem + ".argc"), ReadWhole(stem + ".arg"), cwd});
+  }
+  return calls;
+}
+
+}  // namespace qmtest
