@@ -272,8 +272,11 @@ int MarkerAt(const char16_t* p, qsizetype q) {
 
 std::atomic<bool> wideVectors{true};
 
-// The state of one ScanPage; `Char` handles one character of interest, the
-// block loops find them.
+// The state of one ScanPage. Every character of interest follows a '=':
+// a marker's quote ("src='", "href='"), a source rewrite ("content=\"http",
+// "src=http") and a title field ('description" content="', 'keywords"
+// content="'). So the block loops find the '='s (and any surrogate half),
+// and `Equals` looks around each.
 struct PageScanner {
   const char16_t* p;
   qsizetype n;
@@ -282,15 +285,18 @@ struct PageScanner {
   std::vector<qsizetype> srcQuotes;
   std::vector<qsizetype> hrefQuotes;
 
+  void Equals(qsizetype e) {
+    if (sources) SourceEquals(p, n, e, scan.raw);
+    const qsizetype q = e + 1;
+    if (q >= n || (p[q] != u'"' && p[q] != u'\'')) return;
+    const int marker = MarkerAt(p, q);
+    if (marker == 1) srcQuotes.push_back(q);
+    if (marker == 2) hrefQuotes.push_back(q);
+  }
+
   void Char(qsizetype i) {
-    const char16_t c = p[i];
-    if (sources && c == u'=') SourceEquals(p, n, i, scan.raw);
-    if (c == u'"' || c == u'\'') {
-      const int marker = MarkerAt(p, i);
-      if (marker == 1) srcQuotes.push_back(i);
-      if (marker == 2) hrefQuotes.push_back(i);
-    }
-    if (QChar::isSurrogate(c)) scan.surrogates = true;
+    if (p[i] == u'=') Equals(i);
+    if (QChar::isSurrogate(p[i])) scan.surrogates = true;
   }
 
   // Calls Char for every character position in a movemask (two bits each).
@@ -299,37 +305,17 @@ struct PageScanner {
   }
 };
 
-// The characters of interest, found a block at a time with the characters
-// before and after each read at shifted positions: a quote after "=" and a
-// 'c' or 'f' (a marker may end there), a '=' between "t" and '"' or between
-// "c" and "h" (a source rewrite or title field may be there), and surrogate
-// halves. Starts at i >= 2 and returns where it stopped.
 #if defined(__SSE2__)
+// The '='s and surrogate halves, eight characters at a time from `i`;
+// returns where it stopped.
 qsizetype ScanBlocks(PageScanner& s, qsizetype i) {
-  auto load = [&](qsizetype at) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p + at));
-  };
-  auto is = [](__m128i v, char16_t c) {
-    return _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(c)));
-  };
-  const __m128i caseBit = _mm_set1_epi16(0x20);
-  for (; i + 9 <= s.n; i += 8) {
-    const __m128i v = load(i);
-    const __m128i before = load(i - 1);
-    const __m128i letter = _mm_or_si128(load(i - 2), caseBit);
-    const __m128i quote = _mm_or_si128(is(v, u'"'), is(v, u'\''));
-    __m128i events = _mm_and_si128(_mm_and_si128(quote, is(before, u'=')),
-                                   _mm_or_si128(is(letter, u'c'), is(letter, u'f')));
-    if (s.sources) {
-      const __m128i after = load(i + 1);
-      events = _mm_or_si128(
-          events, _mm_and_si128(is(v, u'='),
-                                _mm_or_si128(_mm_and_si128(is(before, u't'), is(after, u'"')),
-                                             _mm_and_si128(is(before, u'c'), is(after, u'h')))));
-    }
-    events = _mm_or_si128(
-        events, _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xF800))),
-                                _mm_set1_epi16(static_cast<short>(0xD800))));
+  const __m128i equals = _mm_set1_epi16('=');
+  const __m128i surrogateBits = _mm_set1_epi16(static_cast<short>(0xF800));
+  const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+  for (; i + 8 <= s.n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.p + i));
+    const __m128i events = _mm_or_si128(
+        _mm_cmpeq_epi16(v, equals), _mm_cmpeq_epi16(_mm_and_si128(v, surrogateBits), surrogate));
     const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(events));
     if (bits) s.Chars(i, bits);
   }
@@ -341,33 +327,17 @@ qsizetype ScanBlocks(PageScanner& s, qsizetype i) {
 #define QM_SCAN_AVX2 1
 // The same sixteen characters at a time, for processors that have AVX2.
 __attribute__((target("avx2"))) qsizetype ScanBlocksAvx2(PageScanner& s, qsizetype i) {
-#define QM_LOAD(at) _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.p + (at)))
-#define QM_IS(v, c) _mm256_cmpeq_epi16((v), _mm256_set1_epi16(static_cast<short>(c)))
-  const __m256i caseBit = _mm256_set1_epi16(0x20);
-  for (; i + 17 <= s.n; i += 16) {
-    const __m256i v = QM_LOAD(i);
-    const __m256i before = QM_LOAD(i - 1);
-    const __m256i letter = _mm256_or_si256(QM_LOAD(i - 2), caseBit);
-    const __m256i quote = _mm256_or_si256(QM_IS(v, u'"'), QM_IS(v, u'\''));
-    __m256i events = _mm256_and_si256(_mm256_and_si256(quote, QM_IS(before, u'=')),
-                                      _mm256_or_si256(QM_IS(letter, u'c'), QM_IS(letter, u'f')));
-    if (s.sources) {
-      const __m256i after = QM_LOAD(i + 1);
-      events = _mm256_or_si256(
-          events, _mm256_and_si256(
-                      QM_IS(v, u'='),
-                      _mm256_or_si256(_mm256_and_si256(QM_IS(before, u't'), QM_IS(after, u'"')),
-                                      _mm256_and_si256(QM_IS(before, u'c'), QM_IS(after, u'h')))));
-    }
-    events = _mm256_or_si256(
-        events,
-        _mm256_cmpeq_epi16(_mm256_and_si256(v, _mm256_set1_epi16(static_cast<short>(0xF800))),
-                           _mm256_set1_epi16(static_cast<short>(0xD800))));
+  const __m256i equals = _mm256_set1_epi16('=');
+  const __m256i surrogateBits = _mm256_set1_epi16(static_cast<short>(0xF800));
+  const __m256i surrogate = _mm256_set1_epi16(static_cast<short>(0xD800));
+  for (; i + 16 <= s.n; i += 16) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.p + i));
+    const __m256i events =
+        _mm256_or_si256(_mm256_cmpeq_epi16(v, equals),
+                        _mm256_cmpeq_epi16(_mm256_and_si256(v, surrogateBits), surrogate));
     const auto bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(events));
     if (bits) s.Chars(i, bits);
   }
-#undef QM_IS
-#undef QM_LOAD
   return i;
 }
 #endif
@@ -378,7 +348,6 @@ PageScan ScanPage(QStringView page, bool sources) {
   const char16_t* p = s.p;
   const qsizetype n = s.n;
   qsizetype i = 0;
-  for (; i < n && i < 2; ++i) s.Char(i);
 #if defined(QM_SCAN_AVX2)
   static const bool avx2 = __builtin_cpu_supports("avx2");
   if (avx2 && wideVectors.load(std::memory_order_relaxed)) i = ScanBlocksAvx2(s, i);
@@ -556,13 +525,30 @@ QStringView Candidate(QStringView text, const std::vector<Marker>& marks, qsizet
   return found ? text.mid(from, close - from) : QStringView();
 }
 
-// FileTypeMatch on a view.
-bool TypeMatches(QStringView address, const QString& types) {
+// The position of the last '.' of `text`, or -1.
+qsizetype LastDot(QStringView text) {
+  const char16_t* p = text.utf16();
+  for (qsizetype i = text.size() - 1; i >= 0; --i)
+    if (p[i] == u'.') return i;
+  return -1;
+}
+
+// FileTypeMatch of an image address: `root` + `rest` for a rooted one,
+// otherwise `rest` alone.
+bool ImageTypeMatches(const QString& root, bool rooted, QStringView rest, const QString& types) {
   if (types.isEmpty()) return true;
-  const qsizetype dot = address.lastIndexOf(QLatin1Char('.'));
-  if (dot < 0 || types == QLatin1String("*")) return false;
-  const QStringView extension = address.mid(dot + 1);
-  return extension.isEmpty() || types.contains(extension);
+  const qsizetype dot = LastDot(rest);
+  const qsizetype rootDot = dot < 0 && rooted ? LastDot(root) : -1;
+  if ((dot < 0 && rootDot < 0) || types == QLatin1String("*")) return false;
+  // The text behind the last dot, which lies in the root when the rest has
+  // none.
+  if (dot >= 0) {
+    const QStringView extension = rest.mid(dot + 1);
+    return extension.isEmpty() || FindText(types, extension) >= 0;
+  }
+  QString extension = root.mid(rootDot + 1);
+  extension += rest;
+  return FindText(types, extension) >= 0;
 }
 
 // InSite with the start addresses split once: a line occurs in " " + address
@@ -955,26 +941,36 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
   page = QString();
   const QStringView normalised(text);
 
-  QString foundImages;
-  std::int32_t imageTotal = 0;
+  // The image addresses that pass the file-type filter, then the list of
+  // them written in one piece.
+  struct Image {
+    QStringView rest;  // the candidate, without the leading "/" of a rooted one
+    bool rooted;
+  };
+  std::vector<Image> kept;
+  qsizetype imageLength = 0;
   for (const Span& span : srcSpans) {
     const QStringView candidate = normalised.mid(span.start, span.length);
-    const qsizetype at = foundImages.size();
-    if (candidate.startsWith(u'/')) {
-      foundImages += root;
-      foundImages += candidate.mid(1);
-    } else {
-      foundImages += candidate;
+    const bool rooted = candidate.startsWith(u'/');
+    const Image image{rooted ? candidate.mid(1) : candidate, rooted};
+    if (!ImageTypeMatches(root, image.rooted, image.rest, settings.FileTypes)) continue;
+    kept.push_back(image);
+    imageLength += (rooted ? root.size() : 0) + image.rest.size() + 2;
+  }
+  QString foundImages(imageLength, Qt::Uninitialized);
+  char16_t* write = reinterpret_cast<char16_t*>(foundImages.data());
+  for (const Image& image : kept) {
+    if (image.rooted) {
+      std::memcpy(write, root.utf16(), static_cast<std::size_t>(root.size()) * 2);
+      write += root.size();
     }
-    if (TypeMatches(QStringView(foundImages).mid(at), settings.FileTypes)) {
-      foundImages += kCrLf;
-      ++imageTotal;
-    } else {
-      foundImages.truncate(at);
-    }
+    std::memcpy(write, image.rest.utf16(), static_cast<std::size_t>(image.rest.size()) * 2);
+    write += image.rest.size();
+    *write++ = u'\r';
+    *write++ = u'\n';
   }
   images = foundImages;
-  imgCount = imageTotal;
+  imgCount = static_cast<std::int32_t>(kept.size());
 
   // The links of the page: the pieces that make one, then the links built
   // back to back into one text, their fingerprints all at once, and the

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QStringList>
 #include <random>
 #include <vector>
 
 #include "crawl/page_analyse.h"
+#include "web/filters.h"
 
 namespace {
 
@@ -127,6 +129,44 @@ TEST(AnalysePageText, SameAnswersWithAndWithoutWideVectors) {
     ASSERT_EQ(counts[0][0], counts[1][0]);
     ASSERT_EQ(counts[0][1], counts[1][1]);
     ASSERT_GT(counts[0][1], 0);
+  }
+}
+
+// The file-type filter on image addresses, rooted ones whose only dot lies
+// in the site root included, for several settings of the file types.
+TEST(AnalysePageText, ImageFileTypesAsTheFilterJudgesTheWholeAddress) {
+  const QStringList sources = {QStringLiteral("/a.jpg"),       QStringLiteral("/noext"),
+                               QStringLiteral("rel/b.JPG"),    QStringLiteral("/d.jpeg"),
+                               QStringLiteral("http://x.org"), QStringLiteral("/dir.v2/file"),
+                               QStringLiteral("/trail."),      QStringLiteral("")};
+  QString body;
+  for (const QString& src : sources) body += QStringLiteral("<img src='%1'>").arg(src);
+  const QString page =
+      QStringLiteral("<html><title>t</title>") + body + QString(6000, QLatin1Char('x'));
+  const QString root = QStringLiteral("http://h.com/");
+  for (const char* types : {"jpg*", "", "*", "com/noext*", "jpeg", "v2/file", "org"}) {
+    qm::CrawlSettings settings;
+    settings.FileTypes = QString::fromLatin1(types);
+    // What the filter says of each whole candidate; the text before the
+    // first marker is a candidate too (it holds no apostrophe: empty).
+    QString expected;
+    int count = 0;
+    QStringList candidates = {QString()};
+    for (const QString& src : sources) candidates << src.toLower();
+    for (const QString& c : candidates) {
+      const QString whole = c.startsWith(QLatin1Char('/')) ? root + c.mid(1) : c;
+      if (qm::FileTypeMatch(whole, settings)) {
+        expected += whole + QStringLiteral("\r\n");
+        ++count;
+      }
+    }
+    qm::FingerprintSet seen;
+    QString address = QStringLiteral("http://h.com/");
+    QString images;
+    std::int32_t imgCount = -1, linkCount = -1;
+    qm::AnalysePageText(page, address, images, imgCount, linkCount, settings, seen);
+    EXPECT_EQ(images, expected) << types;
+    EXPECT_EQ(imgCount, count) << types;
   }
 }
 
