@@ -1,63 +1,22 @@
 #pragma once
-// A loopback site for whole crawls with downloads: pages long enough to be
+// A whole crawl of a loopback site with downloads: pages long enough to be
 // analysed, linked in a chain and across, each showing images of three kinds
 // (large enough, too small, of another type), some of them on several pages.
-#include <QByteArray>
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QMap>
-#include <QString>
-#include <QStringList>
-#include <chrono>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <string>
-#include <thread>
+// The crawl runs on the engine's own timers until every page is analysed and
+// every download has ended.
+#include <gtest/gtest.h>
 
-#include "crawl/engine.h"
-#include "download/download_state.h"
-#include "support/loopback_server.h"
-#include "web/yield.h"
+#include <QByteArray>
+#include <map>
+
+#include "support/test_util.h"
 
 namespace qmtest {
-
-class QuietEngineHost : public qm::EngineHost {
- public:
-  void ShowCritical(const QString& text, const QString& title) override {
-    criticals << title + QStringLiteral(": ") + text;
-  }
-  QString BrowseFolder(const QString&) override { return folder; }
-  void EndProgram() override {}
-
-  QString folder;
-  QStringList criticals;
-};
 
 class DownloadSite {
  public:
   static constexpr int kPages = 22;  // "/" and p1.html .. p21.html
-  static constexpr int kLarge = 15;
-  static constexpr int kSmall = 8;
-  static constexpr int kOther = 5;
-  static constexpr int kMinKb = 2;  // the size bound of the crawl
-
-  DownloadSite() {
-    for (int k = 0; k < kLarge; ++k) {
-      std::string body;
-      for (int i = 0; i < 2048 + 131 * k; ++i) body += static_cast<char>((i * 31 + k * 7) % 256);
-      AddImage("/img/large" + std::to_string(k) + ".jpg", body);
-    }
-    for (int k = 0; k < kSmall; ++k)
-      AddImage("/img/small" + std::to_string(k) + ".jpg", std::string(2047 - k, 's'));
-    for (int k = 0; k < kOther; ++k)
-      AddImage("/img/other" + std::to_string(k) + ".png", std::string(6000, 'o'));
-    for (int page = 0; page < kPages; ++page) AddPage(page);
-  }
-
-  LoopbackServer& Server() { return server_; }
-  QString StartAddress() const { return QString::fromStdString(server_.Url("/")); }
+  static constexpr int kLarge = 15, kSmall = 8, kOther = 5;
 
   // Qualifying images (large jpg) by file name, with their bytes and how many
   // times the crawl queues them (once per mention on a page).
@@ -65,46 +24,51 @@ class DownloadSite {
     QByteArray bytes;
     int mentions = 0;
   };
-  const std::map<QString, Expected>& Qualifying() const { return qualifying_; }
+  std::map<QString, Expected> qualifying;
+  int jpgMentions = 0;  // every jpg mention, small ones too: what the crawl queues
+  LoopbackServer server;
 
-  // Whether any request asked for an image that should never be requested.
-  bool OtherTypeRequested() const {
-    for (const RecordedRequest& r : server_.Requests()) {
-      if (r.target.find(".png") != std::string::npos) return true;
-    }
-    return false;
-  }
-
- private:
-  void AddImage(const std::string& path, const std::string& body) {
-    Route route;
-    route.headerLines = {"Content-Type: image/jpeg"};
-    route.body = body;
-    server_.Serve(path, route);
-    bodies_[path] = body;
+  DownloadSite() {
+    for (int k = 0; k < kLarge; ++k)
+      AddImage("/img/large" + std::to_string(k) + ".jpg", 2048 + 131 * k, k);
+    for (int k = 0; k < kSmall; ++k)
+      AddImage("/img/small" + std::to_string(k) + ".jpg", 2047 - k, 50 + k);
+    for (int k = 0; k < kOther; ++k)
+      AddImage("/img/other" + std::to_string(k) + ".png", 6000, 80 + k);
+    for (int page = 0; page < kPages; ++page) AddPage(page);
   }
 
   static std::string PagePath(int page) {
     return page == 0 ? "/" : "/p" + std::to_string(page) + ".html";
   }
+  // How often each target was requested.
+  std::map<std::string, int> Fetched() const {
+    std::map<std::string, int> fetched;
+    for (const auto& r : server.Requests()) ++fetched[r.target];
+    return fetched;
+  }
+
+ private:
+  void AddImage(const std::string& path, std::size_t size, unsigned seed) {
+    Route route = Reply(Garbage(size, seed));
+    route.headerLines = {"Content-Type: image/jpeg"};
+    server.Serve(path, route);
+    bodies_[path] = route.body;
+  }
 
   // One mention of an image, in one of the ways pages write them.
-  std::string Image(const std::string& path, int style) {
-    const std::size_t slash = path.rfind('/');
-    const QString name = QString::fromStdString(path.substr(slash + 1));
-    if (path.find("/large") != std::string::npos) {
-      Expected& e = qualifying_[name];
+  std::string Image(const std::string& kind, int k, int style) {
+    const std::string path =
+        "/img/" + kind + std::to_string(k) + (kind == "other" ? ".png" : ".jpg");
+    if (kind == "large") {
+      Expected& e = qualifying[Q(path.substr(5))];
       e.bytes = QByteArray::fromStdString(bodies_[path]);
       ++e.mentions;
     }
-    switch (style % 3) {
-      case 0:
-        return "<img src=\"" + path + "\">\n";
-      case 1:
-        return "<IMG SRC='" + server_.Url(path) + "'>\n";
-      default:
-        return "<img alt=x src=\"" + server_.Url(path) + "\" />\n";
-    }
+    jpgMentions += kind != "other";
+    const char* const forms[] = {"<img src=\"%1\">\n", "<IMG SRC='%2'>\n",
+                                 "<img alt=x src=\"%2\" />\n"};
+    return QString::fromLatin1(forms[style % 3]).arg(Q(path), Q(server.Url(path))).toStdString();
   }
 
   std::string Link(int page, int style) {
@@ -115,95 +79,95 @@ class DownloadSite {
       case 1:
         return "<a href='" + path.substr(1) + "'>p</a>\n";  // relative, resolved at the root
       default:
-        return "<A HREF=\"" + server_.Url(path) + "\">p</A>\n";
+        return "<A HREF=\"" + server.Url(path) + "\">p</A>\n";
     }
   }
 
   void AddPage(int page) {
+    // A chain through every page, and some links across and back; a style
+    // sheet on the pages that are walked, which the crawl never fetches.
     std::string body;
-    // A chain through every page, and some links across and back.
     if (page + 1 < kPages) body += Link(page + 1, page);
     if (page > 0 && 2 * page < kPages) body += Link(2 * page, page + 1);
     if (page > 1) body += Link(page / 2, page + 2);
-    body += Image("/img/large" + std::to_string(page % kLarge) + ".jpg", page);
-    body += Image("/img/large" + std::to_string((page * 7 + 3) % kLarge) + ".jpg", page + 1);
-    if (page % 4 == 0)  // twice on one page
-      body += Image("/img/large" + std::to_string((page * 7 + 3) % kLarge) + ".jpg", page + 2);
-    body += Image("/img/small" + std::to_string(page % kSmall) + ".jpg", page + 2);
-    body += Image("/img/other" + std::to_string(page % kOther) + ".png", page);
-    Route route;
-    route.headerLines = {"Content-Type: text/html; charset=utf-8"};
-    route.body = "<html><head><title>page " + std::to_string(page) + "</title></head><body>\n" +
-                 body + "<p>" + std::string(5200, 'x') + "</p></body></html>";
-    server_.Serve(PagePath(page), route);
+    if (page > 0) body += "<a href='/style.css'>css</a>\n";
+    body += Image("large", page % kLarge, page);
+    body += Image("large", (page * 7 + 3) % kLarge, page + 1);
+    if (page % 4 == 0) body += Image("large", (page * 7 + 3) % kLarge, page + 2);  // twice
+    body += Image("small", page % kSmall, page + 2);
+    body += Image("other", page % kOther, page);
+    server.Serve(PagePath(page), Html(LongPage(body, "<title>page</title>")));
   }
 
-  LoopbackServer server_;
   std::map<std::string, std::string> bodies_;
-  std::map<QString, Expected> qualifying_;
 };
 
-// Polls `done`, letting events (and so both timers) run, for up to `seconds`.
-inline bool RunUntil(const std::function<bool()>& done, int seconds = 180) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+// The site crawled from its start page, site-only, with a size bound of 2 kb
+// and short timers, with or without the downloader program beside the crawler.
+struct SiteCrawl {
+  DownloadSite site;
+  TempDir save;
+  EngineRig rig;
+  WorkerGuard workers{rig.engine.Downloads()};
+  YieldScope yields;
 
-inline int LiveWorkers(qm::DownloadState& state) {
-  std::lock_guard<std::mutex> guard(state.lock);
-  return state.ThreadCount;
-}
-
-// A crawl of the site from its start page, site-only, with short timers; the
-// yield hook runs the event loop for the rig's lifetime.
-struct CrawlRig {
-  QuietEngineHost host;
-  qm::CrawlEngine engine;
-
-  CrawlRig(const QString& programFolder, const QString& saveFolder) : engine(programFolder, &host) {
-    qm::SetYieldHook([] { QCoreApplication::processEvents(); });
-    host.folder = saveFolder;
-    engine.Form_Load();
-    engine.Click(qm::kBtnBrowse);  // the save folder, as the folder picker gives it
-    engine.SetTxt(3, QStringLiteral("1ms"));
-    engine.SetTxt(4, QStringLiteral("%1kb").arg(DownloadSite::kMinKb));
-    engine.SetTxt(7, QStringLiteral("50ms"));
-    engine.Timer2().setInterval(100);
-  }
-  ~CrawlRig() {
-    // Workers reference the engine's state: let them end first.
-    RunUntil([this] { return LiveWorkers(engine.Downloads()) == 0; });
-    qm::SetYieldHook({});
+  explicit SiteCrawl(bool withDownloader) {
+    EXPECT_TRUE(!withDownloader || InstallQmdown(Q(rig.dir.File("qmdown"))));
+    rig.host.browseResult = Q(save.Path());
+    rig.engine.Click(qm::kBtnBrowse);
+    rig.engine.SetTxt(4, QStringLiteral("2kb"));
+    rig.engine.SetTxt(7, QStringLiteral("50ms"));
+    rig.engine.SetTxt(8, QStringLiteral("5"));
+    rig.engine.Timer2().setInterval(100);  // the download timer, shortened for the test
   }
 
-  void Start(const QString& address) {
-    engine.SetTxt(2, address);
-    engine.Click(qm::kBtnSite);  // off
-    engine.Click(qm::kBtnSite);  // on again: the typed address is the site
-    engine.Click(qm::kBtnStart);
+  QStringList Saved() const {
+    QStringList names;
+    for (const std::string& name : ListFolder(save.Path())) names << Q(name);
+    return names;
   }
 
-  int AnalysedRows() {
-    int n = 0;
-    for (int row = 0; row < engine.Lv().ItemCount(); ++row) {
-      if (engine.Lv().ItemText(row, 2) == QStringLiteral("分析完成")) ++n;
+  // Crawls until every page is listed and analysed, nothing is queued or
+  // downloading and `files` files are saved; then stops.
+  void Run(int files) {
+    rig.Seed(Q(site.server.Url("/")), /*siteOnly=*/true);
+    rig.Start();
+    auto analysed = [&] {
+      for (int row = 0; row < rig.Rows(); ++row)
+        if (rig.State(row) != QStringLiteral("分析完成")) return false;
+      return true;
+    };
+    const bool settled = WaitUntil(
+        [&] {
+          return rig.Rows() == DownloadSite::kPages - 1 && analysed() &&
+                 rig.engine.Downloads().Queue().isEmpty() &&
+                 LiveWorkers(rig.engine.Downloads()) == 0 && Downloaders() == 0 &&
+                 Saved().size() >= files;
+        },
+        180);
+    rig.engine.Click(qm::kBtnStart);  // stop
+    ASSERT_TRUE(settled) << rig.Rows() << " rows, " << Saved().size() << " files of " << files;
+    ASSERT_TRUE(WaitUntil([&] { return LiveWorkers(rig.engine.Downloads()) == 0; }));
+
+    // Every page listed and fetched once, every jpg mention queued and counted.
+    std::set<QString> links, pages;
+    for (const QString& link : rig.Links()) links.insert(link);
+    for (int page = 1; page < DownloadSite::kPages; ++page)
+      pages.insert(Q(site.server.Url(DownloadSite::PagePath(page))));
+    EXPECT_EQ(links, pages);
+    auto fetched = site.Fetched();
+    for (int page = 0; page < DownloadSite::kPages; ++page)
+      EXPECT_EQ(fetched[DownloadSite::PagePath(page)], 1) << page;
+    EXPECT_EQ(rig.engine.ImgTotal(), site.jpgMentions);
+    EXPECT_EQ(rig.engine.Lab(4), QString::number(site.jpgMentions));
+    EXPECT_EQ(rig.engine.Lab(6), QString::number(DownloadSite::kPages - 1));
+    // Nothing of another type, no style sheet was requested.
+    for (const auto& [target, count] : fetched) {
+      EXPECT_EQ(target.find(".png"), std::string::npos) << target;
+      EXPECT_EQ(target.find(".css"), std::string::npos) << target;
     }
-    return n;
+    EXPECT_TRUE(rig.host.criticals.isEmpty());
   }
 };
-
-inline QStringList SavedFiles(const QString& folder) {
-  return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
-
-inline QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 }  // namespace qmtest

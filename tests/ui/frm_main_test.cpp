@@ -5,8 +5,6 @@
 
 #include <QClipboard>
 #include <QFontMetrics>
-#include <QHeaderView>
-#include <QItemSelectionModel>
 
 #include "window_test_support.h"
 
@@ -21,31 +19,12 @@ using qmtest::WaitUntil;
 const QColor kOrange(255, 128, 0);
 const QColor kPeach(255, 192, 128);
 
-class Window : public ::testing::Test {
+class Window : public qmtest::WindowTest {
  protected:
-  void SetUp() override {
-    window = std::make_unique<frmMain>(QString::fromStdString(dir.Path()), rec.Hooks());
-  }
-  void Show(bool active = false) {
-    window->show();
-    window->activateWindow();
-    ASSERT_TRUE(active ? QTest::qWaitForWindowActive(window.get())
-                       : QTest::qWaitForWindowExposed(window.get()));
-  }
-  // A click through the window, where a person would click.
-  void ClickAt(QWidget* widget, Qt::MouseButton button = Qt::LeftButton) {
-    QTest::mouseClick(window->windowHandle(), button, {},
-                      widget->mapTo(window.get(), widget->rect().center()));
-  }
-  QString Log() const { return window->TxtMulti(1)->toPlainText(); }
   QRect Twips(const QWidget* widget) const { return window->TwipGeometry(widget); }
-
-  qmtest::TempDir dir;
-  qmtest::WindowRecorder rec;
-  std::unique_ptr<frmMain> window;
 };
 
-TEST_F(Window, AfterLoad) {
+TEST_F(Window, AfterLoadAsDesigned) {
   Show();
   frmMain& w = *window;
   EXPECT_EQ(w.size(), QSize(653, 395));
@@ -78,10 +57,7 @@ TEST_F(Window, AfterLoad) {
   EXPECT_EQ(Twips(w.qMmenu1(qm::kBtnFold)).top(), 5525);
   EXPECT_EQ(Twips(w.Shape()), QRect(0, 0, 9795, 5925));
   EXPECT_EQ(Twips(w.Lv()), QRect(Twips(w.Txt(1)).topLeft(), QSize(8970, 3030)));
-}
 
-TEST_F(Window, LookAsDesigned) {
-  frmMain& w = *window;
   // The Chinese fonts show with an installed font that has the glyphs.
   EXPECT_TRUE(QFontMetrics(w.font()).inFontUcs4(U'采'));
   EXPECT_TRUE(QFontMetrics(w.Label3()->font()).inFontUcs4(U'采'));
@@ -271,22 +247,10 @@ TEST_F(Window, BrowseCancelledAndChosen) {
 class CopyCommand : public Window {
  protected:
   void Fill(int rows) {
-    qm::AddressList& list = window->Engine().Lv();
-    list.SetRedraw(false);
-    for (int i = 0; i < rows; ++i) {
-      list.AddItem(QString::number(i + 1));
-      list.SetItemText(i, 1, QStringLiteral("http://h/%1.html").arg(i));
-      list.SetItemText(i, 2, QStringLiteral("分析完成"));
-    }
-    list.SetRedraw(true);
+    FillList(rows, rows);
     Show();
     window->qMmenu1_Click(qm::kBtnList);
     QApplication::clipboard()->setText(QStringLiteral("before"));
-  }
-  void Select(int row) {
-    qm::ListView* lv = window->Lv();
-    lv->selectionModel()->select(lv->model()->index(row, 0),
-                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
   }
   void ClickList(Qt::MouseButton button) {
     QTest::mouseClick(window->Lv()->viewport(), button, {}, QPoint(100, 5));  // over row 0
@@ -305,7 +269,7 @@ TEST_F(CopyCommand, SelectedLinksInRowOrder) {
   Select(2);
   Select(0);
   ClickList(Qt::RightButton);
-  EXPECT_EQ(Clipboard(), QStringLiteral("http://h/0.html\r\nhttp://h/2.html\r\n"));
+  EXPECT_EQ(Clipboard(), QStringLiteral("http://h/1.html\r\nhttp://h/3.html\r\n"));
   EXPECT_EQ(window->Lv()->SelectedRows(), QList<int>({0, 2}));  // the selection stays
   // An empty list copies nothing.
   window->Engine().Lv().Clear();
@@ -327,7 +291,7 @@ TEST_F(CopyCommand, MillionRows) {
   Select(kRows - 1);
   Select(0);
   window->Lv_ItemMouse(0, qMmenu::kRight, 0, 0, 0);
-  EXPECT_EQ(Clipboard(), QString("http://h/0.html\r\nhttp://h/%1.html\r\n").arg(kRows - 1));
+  EXPECT_EQ(Clipboard(), QString("http://h/1.html\r\nhttp://h/%1.html\r\n").arg(kRows));
 }
 
 TEST(CopyTextTest, FailureShowsTheMessage) {
