@@ -175,17 +175,19 @@ QByteArray CharsetParameter(const QByteArray& value) {
 // charset="gbk"> or <meta http-equiv="Content-Type" content="text/html;
 // charset=gb2312">.
 QByteArray MetaCharset(const QByteArray& body) {
-  const QByteArray head = body.left(kMetaScanBytes).toLower();
-  qsizetype at = head.indexOf("<meta");
-  while (at >= 0) {
+  // The tags are found in any letter case without lower-casing the whole
+  // head of the page: only each "<meta" tag is.
+  const QByteArrayView head(body.constData(), std::min(body.size(), kMetaScanBytes));
+  for (qsizetype at = head.indexOf('<'); at >= 0; at = head.indexOf('<', at + 1)) {
+    if (!StartsWithNoCase(head.sliced(at), "<meta")) continue;
     qsizetype end = head.indexOf('>', at);
     if (end < 0) end = head.size();
-    const QByteArray charset = CharsetParameter(head.mid(at, end - at));
+    const QByteArray charset = CharsetParameter(head.sliced(at, end - at).toByteArray());
     if (!charset.isEmpty()) {
       // A page that could be read this far is not UTF-16, whatever it says.
       return charset.startsWith("utf-16") ? QByteArray("utf-8") : charset;
     }
-    at = head.indexOf("<meta", end);
+    at = end - 1;  // the next tag begins at or after the end of this one
   }
   return {};
 }
