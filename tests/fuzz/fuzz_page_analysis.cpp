@@ -2,6 +2,7 @@
 
 #include "crawl/page_analyse.h"
 #include "fuzz_util.h"
+#include "support/reference_analyse.h"
 
 // The analysis of an arbitrary page text, padded past the minimum length so
 // that every path runs; the results keep their documented shape.
@@ -20,6 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (imgCount >= 0 && images.count(QStringLiteral("\r\n")) < imgCount) __builtin_trap();
   if (linkCount >= 0 && links.count(QStringLiteral("\r\n")) < linkCount) __builtin_trap();
   if (links != links.toLower()) __builtin_trap();  // every address comes out lower-case
+  // The fast analysis gives exactly what the plain one gives.
+  QString refAddress = QStringLiteral("http://fuzz.example/dir/page.html");
+  QString refImages, refSeen;
+  std::int32_t refImgCount = -1, refLinkCount = -1;
+  const QString refLinks = qmtest::ReferenceAnalyse(page, refAddress, refImages, refImgCount,
+                                                    refLinkCount, settings, refSeen);
+  if (refLinks != links || refImages != images || refImgCount != imgCount ||
+      refLinkCount != linkCount || refAddress != address)
+    __builtin_trap();
   // (A link may hold line breaks of its own, so a list can hold more CR LF than
   // entries.)
   // A second analysis of the same page lists again only links that the first
