@@ -4,67 +4,36 @@
 // file stays, and the work goes on with the next page or image.
 #include <gtest/gtest.h>
 
-#include <QStringList>
-#include <memory>
-#include <set>
-#include <string>
-
-#include "crawl/crawl_fixture.h"
 #include "download/download_files.h"
 #include "fault_cases.h"
-#include "hardening_util.h"
-#include "web/http.h"
 
 namespace {
 
-using qmtest::LoopbackServer;
-using qmtest::Route;
-using qmtest::TempDir;
-using qmtest::hard::ListFolder;
-using qmtest::hard::Q;
-using qmtest::hard::ReadWhole;
-using qmtest::hard::Where;
+using namespace qmtest;
+using namespace qmtest::hard;
 
 const QString kAnalysed = QStringLiteral("分析完成");
 
-// The address of the fault: its route served at `path` on the server it
-// belongs to, or a port nothing listens on.
-std::string PlaceFault(Where where, const Route& route, const std::string& path,
-                       LoopbackServer& plain, LoopbackServer& tls) {
-  switch (where) {
-    case Where::kClosed:
-      return "http://127.0.0.1:" + std::to_string(qmtest::ClosedPort()) + path;
-    case Where::kTls:
-      tls.Serve(path, route);
-      return tls.Url(path);
-    case Where::kPlain:
-      break;
-  }
-  plain.Serve(path, route);
-  return plain.Url(path);
-}
-
 // ---- page fetches through a crawl step
 
-class PageFaultTest : public ::testing::TestWithParam<qmtest::hard::PageCase> {};
+class PageFaultTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(PageFaultTest, CrawlStepMarksTheRowAndGoesOnWithTheNext) {
-  const qmtest::hard::PageCase& fault = GetParam();
-  qmtest::hard::TimeoutScope timeouts(5000, qmtest::hard::kStallMs);
+  const FaultCase& fault = GetParam();
+  TimeoutScope timeouts(5000, kStallMs);
   LoopbackServer plain;
   LoopbackServer tls(LoopbackServer::Scheme::Https);
   const std::string faultAddress =
       PlaceFault(fault.where, fault.Prepared(), "/fault.html", plain, tls);
   // The start page lists a good page first and the fault second, so the walk
   // (newest row first) meets the fault and then the good page.
-  plain.Serve("/", qmtest::hard::HtmlRoute(qmtest::LongPage(
-                       "<a href='/after.html'>a</a><a href='" + faultAddress + "'>f</a>",
-                       "<title>图片 index</title>")));
-  plain.Serve("/after.html", qmtest::hard::HtmlRoute(qmtest::LongPage(
-                                 "<img src='/afterimg.jpg'>", "<title>图片 after</title>")));
+  plain.Serve("/", Html(LongPage("<a href='/after.html'>a</a><a href='" + faultAddress + "'>f</a>",
+                                 "<title>图片 index</title>")));
+  plain.Serve("/after.html",
+              Html(LongPage("<img src='/afterimg.jpg'>", "<title>图片 after</title>")));
 
-  qmtest::EngineRig rig;
-  qmtest::YieldScope yields;
+  EngineRig rig;
+  YieldScope yields;
   rig.engine.SetTxt(5, QStringLiteral("图片"));
   rig.engine.SetTxt(7, QStringLiteral("600000ms"));  // the test runs the steps itself
   rig.Seed(Q(plain.Url("/")), /*siteOnly=*/false);
@@ -82,13 +51,13 @@ TEST_P(PageFaultTest, CrawlStepMarksTheRowAndGoesOnWithTheNext) {
   EXPECT_EQ(rig.State(0), kAnalysed);
   EXPECT_TRUE(queue.contains(Q(plain.Url("/afterimg.jpg")))) << queue.toStdString();
   // What came out of the fault page itself: all of it, or nothing.
-  EXPECT_EQ(queue.contains(faultRoot + QStringLiteral("faultimg.jpg")), fault.analysed)
+  EXPECT_EQ(queue.contains(faultRoot + QStringLiteral("faultimg.jpg")), fault.ok)
       << queue.toStdString();
   // (Random bytes before the first apostrophe of a garbage page make one more
   // link: the text before the first marker is a candidate like any other.)
-  EXPECT_EQ(rig.Links().contains(faultRoot + QStringLiteral("faultlink.html")), fault.analysed)
+  EXPECT_EQ(rig.Links().contains(faultRoot + QStringLiteral("faultlink.html")), fault.ok)
       << rig.Links().join(' ').toStdString();
-  if (!fault.analysed) {
+  if (!fault.ok) {
     EXPECT_EQ(rig.Rows(), 2);
   }
   EXPECT_TRUE(rig.engine.Running());
@@ -101,25 +70,23 @@ TEST_P(PageFaultTest, CrawlStepMarksTheRowAndGoesOnWithTheNext) {
   rig.engine.Click(qm::kBtnStart);  // stop
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, PageFaultTest, ::testing::ValuesIn(qmtest::hard::PageCases()),
+INSTANTIATE_TEST_SUITE_P(Faults, PageFaultTest, ::testing::ValuesIn(PageCases()),
                          [](const auto& info) { return info.param.name; });
 
 // ---- image downloads through DownloadFiles
 
-class ImageFaultTest : public ::testing::TestWithParam<qmtest::hard::ImageCase> {};
+class ImageFaultTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(ImageFaultTest, NoPartialFileAndTheNextImageIsSaved) {
-  const qmtest::hard::ImageCase& fault = GetParam();
-  qmtest::hard::TimeoutScope timeouts(5000, qmtest::hard::kStallMs);
+  const FaultCase& fault = GetParam();
+  TimeoutScope timeouts(5000, kStallMs);
   LoopbackServer plain;
   LoopbackServer tls(LoopbackServer::Scheme::Https);
   TempDir dir;
   const std::string address =
       PlaceFault(fault.where, fault.Prepared(), "/img/fault.jpg", plain, tls);
-  const std::string next = qmtest::hard::Garbage(2048, 99);
-  Route nextRoute;
-  nextRoute.body = next;
-  plain.Serve("/img/next.jpg", nextRoute);
+  const std::string next = Garbage(2048, 99);
+  plain.Serve("/img/next.jpg", Reply(next));
 
   qm::DownloadOptions options;
   options.folder = Q(dir.Path());
@@ -127,30 +94,29 @@ TEST_P(ImageFaultTest, NoPartialFileAndTheNextImageIsSaved) {
                     options);
 
   std::set<std::string> expected{"next.jpg"};
-  if (fault.saved) expected.insert("fault.jpg");
+  if (fault.ok) expected.insert("fault.jpg");
   EXPECT_EQ(ListFolder(dir.Path()), expected);  // hidden temporary files included
   EXPECT_EQ(ReadWhole(dir.File("next.jpg")), next);
-  if (fault.saved) {
+  if (fault.ok) {
     const std::string saved = ReadWhole(dir.File("fault.jpg"));
-    const std::string expected = fault.SavedBytes();
-    EXPECT_EQ(saved.size(), expected.size());
-    EXPECT_TRUE(saved == expected);
+    EXPECT_EQ(saved.size(), fault.SavedBytes().size());
+    EXPECT_TRUE(saved == fault.SavedBytes());  // (too large to print)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, ImageFaultTest, ::testing::ValuesIn(qmtest::hard::ImageCases()),
+INSTANTIATE_TEST_SUITE_P(Faults, ImageFaultTest, ::testing::ValuesIn(ImageCases()),
                          [](const auto& info) { return info.param.name; });
 
 // ---- the HTTP client and a proxy
 
 TEST(ProxyFaultTest, RefusingOrAbsentProxyNeverReachesTheServer) {
-  qmtest::hard::TimeoutScope timeouts(5000, qmtest::hard::kStallMs);
+  TimeoutScope timeouts(5000, kStallMs);
   LoopbackServer plain;
   LoopbackServer tls(LoopbackServer::Scheme::Https);
-  plain.Serve("/p.html", qmtest::hard::HtmlRoute("page"));
-  tls.Serve("/p.html", qmtest::hard::HtmlRoute("page"));
-  qmtest::ForwardProxy refusing(/*refuse=*/true);
-  const QString closedProxy = QStringLiteral("127.0.0.1:%1").arg(qmtest::ClosedPort());
+  plain.Serve("/p.html", Html("page"));
+  tls.Serve("/p.html", Html("page"));
+  ForwardProxy refusing(/*refuse=*/true);
+  const QString closedProxy = QStringLiteral("127.0.0.1:%1").arg(ClosedPort());
 
   // A plain request through a refusing proxy: the proxy's own answer comes
   // back like any response (statuses are not failures).

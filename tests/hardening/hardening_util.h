@@ -1,49 +1,19 @@
 #pragma once
-// Helpers of the hardening tests: shortened client time-outs restored at the
-// end of a scope, hand-made response bodies, snapshots of folder trees, a
-// search for files that must never appear, and a small file system that runs
-// full.
+// Helpers of the hardening tests: shortened client time-outs, bodies in the
+// chunked coding, a small file system that runs full, a loopback site whose
+// addresses carry shell syntax, path steps, control characters and overlong
+// names, and the checks that none of it escapes: no command ran (the marker
+// file it would make never appears), nothing was written outside the places
+// the programs own.
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QString>
-#include <chrono>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <map>
-#include <random>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "support/loopback_server.h"
+#include "support/test_util.h"
 #include "web/http.h"
 
 namespace qmtest::hard {
-
-inline QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-// Names of the entries of a folder (hidden ones and sub-folders included).
-inline std::set<std::string> ListFolder(const std::string& folder) {
-  std::set<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-    names.insert(entry.path().filename().string());
-  return names;
-}
-
-inline std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Shortens the HTTP client's time-outs for the scope and restores the earlier
 // ones at its end.
@@ -63,38 +33,18 @@ class TimeoutScope {
   qm::HttpTimeouts saved_;
 };
 
-// `body` in the chunked transfer coding, in chunks of `size` bytes (hex sizes,
+// `body` in the chunked transfer coding, in chunks of 1000 bytes (hex sizes,
 // one with an extension, a trailer line after the last chunk).
-inline std::string ChunkedBody(const std::string& body, std::size_t size) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  bool first = true;
-  for (std::size_t at = 0; at < body.size(); at += size) {
-    const std::size_t n = std::min(size, body.size() - at);
-    std::string hex;
-    for (std::size_t v = n; v > 0; v /= 16) hex.insert(hex.begin(), kHex[v % 16]);
-    out += hex + (first ? ";ext=1" : "") + "\r\n" + body.substr(at, n) + "\r\n";
-    first = false;
-  }
-  return out + "0\r\nX-Trailer: end\r\n\r\n";
-}
-
 inline Route ChunkedRoute(const std::string& body, const std::string& contentType) {
   Route route;
   route.headerLines = {"Content-Type: " + contentType, "Transfer-Encoding: chunked"};
-  route.body = ChunkedBody(body, 1000);
-  return route;
-}
-
-// Bytes from a seeded generator: every byte value, NUL included.
-inline std::string Garbage(std::size_t size, unsigned seed) {
-  std::mt19937_64 gen(seed);
-  std::string out(size, '\0');
-  for (std::size_t i = 0; i < size; i += 8) {
-    const std::uint64_t v = gen();
-    std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, size - i));
+  for (std::size_t at = 0; at < body.size(); at += 1000) {
+    const std::size_t n = std::min<std::size_t>(1000, body.size() - at);
+    route.body += QByteArray::number(static_cast<qulonglong>(n), 16).toStdString() +
+                  (at == 0 ? ";ext=1" : "") + "\r\n" + body.substr(at, n) + "\r\n";
   }
-  return out;
+  route.body += "0\r\nX-Trailer: end\r\n\r\n";
+  return route;
 }
 
 // Every entry below `root`, by path relative to it, with its kind and, for
@@ -105,84 +55,50 @@ inline std::map<std::string, std::string> Snapshot(const std::string& root) {
   std::error_code ec;
   fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const fs::path& p = it->path();
-    const std::string rel = fs::relative(p, root, ec).string();
+    std::string& what = entries[fs::relative(it->path(), root, ec).string()];
     if (it->is_symlink(ec)) {
-      entries[rel] = "l:" + fs::read_symlink(p, ec).string();
+      what = "l:" + fs::read_symlink(it->path(), ec).string();
     } else if (it->is_directory(ec)) {
-      entries[rel] = "d";
+      what = "d";
     } else {
-      std::ifstream in(p, std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-      entries[rel] = "f:" + std::to_string(bytes.size()) + ":" +
-                     std::to_string(std::hash<std::string>()(bytes));
+      const std::string bytes = ReadWhole(it->path().string());
+      what = "f:" + std::to_string(bytes.size()) + ":" +
+             std::to_string(std::hash<std::string>()(bytes));
     }
   }
   return entries;
 }
 
-// Paths added or changed between two snapshots, and paths removed (with a
-// leading "-").
-inline std::vector<std::string> Changes(const std::map<std::string, std::string>& before,
-                                        const std::map<std::string, std::string>& after) {
-  std::vector<std::string> out;
+// Fails the test for every entry below `root` added, changed or removed since
+// `before` outside `allowed` (relative paths of files, or of folders and all
+// below them).
+inline void ExpectChangesOnlyIn(const std::string& root,
+                                const std::map<std::string, std::string>& before,
+                                const std::vector<std::string>& allowed) {
+  auto inside = [&](const std::string& path) {
+    return std::any_of(allowed.begin(), allowed.end(), [&](const std::string& a) {
+      return path == a || path.rfind(a + "/", 0) == 0;
+    });
+  };
+  const auto after = Snapshot(root);
   for (const auto& [path, what] : after) {
-    auto it = before.find(path);
-    if (it == before.end() || it->second != what) out.push_back(path);
+    const auto it = before.find(path);
+    EXPECT_TRUE(inside(path) || (it != before.end() && it->second == what)) << path << " changed";
   }
   for (const auto& [path, what] : before)
-    if (!after.count(path)) out.push_back("-" + path);
-  return out;
+    EXPECT_TRUE(inside(path) || after.count(path)) << path << " removed";
 }
 
-// Whether a path relative to a snapshot root lies inside one of `allowed`
-// (relative paths of a file, or of a folder and all below it).
-inline bool Inside(const std::string& path, const std::vector<std::string>& allowed) {
-  for (const std::string& a : allowed) {
-    if (path == a || path.rfind(a + "/", 0) == 0) return true;
-  }
-  return false;
-}
-
-// Paths below `root` (the folder itself, links not followed) whose last
-// component is `name`. Folders that vanish meanwhile (other tests clean up)
-// are passed over.
-inline std::vector<std::string> FindNamed(const std::string& root, const std::string& name) {
-  namespace fs = std::filesystem;
-  std::vector<std::string> found;
-  std::error_code ec;
-  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
-  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->path().filename() == name) found.push_back(it->path().string());
-  }
-  return found;
-}
-
-// Polls `done`, letting events run, for up to `seconds`.
-inline bool PollUntil(const std::function<bool()>& done, int seconds = 90) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-// A tmpfs of a few hundred kilobytes mounted on a fresh folder, unmounted at
-// the end of the scope. Mounting needs root; `Mounted()` says whether it
-// worked.
+// A tmpfs of `size` mounted on a fresh folder, unmounted at the end of the
+// scope. Mounting needs root; `Mounted()` says whether it worked.
 class SmallFileSystem {
  public:
   explicit SmallFileSystem(const std::string& size) {
-    if (::geteuid() != 0) return;
     const std::string point = dir_.File("fs");
-    if (::mkdir(point.c_str(), 0755) != 0) return;
-    const std::string options = "size=" + size + ",mode=0755";
-    if (::mount("tmpfs", point.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
-      return;
-    point_ = point;
+    if (::geteuid() == 0 && std::filesystem::create_directory(point) &&
+        ::mount("tmpfs", point.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                ("size=" + size + ",mode=0755").c_str()) == 0)
+      point_ = point;
   }
   ~SmallFileSystem() {
     if (!point_.empty()) ::umount2(point_.c_str(), MNT_DETACH);
@@ -197,5 +113,130 @@ class SmallFileSystem {
   TempDir dir_;
   std::string point_;
 };
+
+// The file a command smuggled into an address would create. Lower case: page
+// analysis lower-cases every address.
+inline std::string Marker() { return "qmpwn" + std::to_string(::getpid()); }
+
+// Base names of addresses, each a way to run `touch <marker>` if it ever
+// reached a shell (a tab between the words: page analysis drops links with
+// blanks, and lower-cases everything).
+inline std::vector<std::string> ShellNames(const std::string& ext) {
+  const std::string t = "touch\t" + Marker();
+  return {"$(" + t + ")" + ext, "a;" + t + ";" + ext, "`" + t + "`" + ext, "a|" + t + "|" + ext,
+          "a&&" + t + "&&" + ext};
+}
+
+// A download list of image addresses below `base` made to break out of a
+// file name or into a shell, with the names they are saved under: `extra`
+// names are added, and "../../up.jpg" (saved as up.jpg), ".." and "." (not
+// saved).
+inline std::string HostileList(const std::string& base, const std::vector<std::string>& extra,
+                               std::set<std::string>& saved) {
+  std::string list;
+  std::vector<std::string> names = ShellNames(".jpg");
+  names.insert(names.end(), extra.begin(), extra.end());
+  for (const std::string& name : names) {
+    list += base + name + "\"";
+    saved.insert(name);
+  }
+  saved.insert("up.jpg");
+  return list + base + "../../up.jpg\"" + base + "..\"" + base + ".\"";
+}
+
+// The site: "/" shows hostile links and images; every other address answers
+// with the server's short 404 page (statuses are not looked at, so with a
+// minimum of 0 that page is saved as the image).
+class HostileSite {
+ public:
+  HostileSite() {
+    std::string body;
+    for (const std::string& name : ShellNames(".html")) body += "<a href='/" + name + "'>l</a>\n";
+    for (const std::string& name : ShellNames(".jpg")) body += "<img src='/img/" + name + "'>\n";
+    body +=
+        "<a href='/../../up.html'>l</a><a href='/./dot.html'>l</a>\n"
+        "<a href=\"/back\\slash.html\">l</a><a href='/ctl\x01\x1b.html'>l</a>\n"
+        "<a href='/" +
+        std::string(10000, 'p') +
+        ".html'>l</a>\n"
+        "<img src='/img/..'><img src='/img/.'><img src='/img/../../up.jpg'>\n"
+        "<img src=\"/img/..\\..\\esc.jpg\"><img src='/img/ctl\t\x01\x1b[31m.jpg'>\n"
+        "<img src='/img/" +
+        std::string(300, 'n') + ".jpg'>\n<img src='/img/" + std::string(10000, 'd') +
+        "/long.jpg'>\n";
+    server.Serve("/", Html(LongPage(body, "<title>hostile</title>")));
+  }
+
+  QString Start() const { return Q(server.Url("/")); }
+
+  // Start addresses with apostrophes and backslashes, and one good line.
+  QString StartLines() const {
+    const std::string base = server.Url("/");
+    return Q(base + "it's\\odd.html\r\n" + base + "'; touch " + Marker() + "; '\r\n" + base +
+             "a\\'b\\\\c\r\n" + base);
+  }
+
+  // The names under which the site's images are saved (lower-cased by the
+  // analysis), for a minimum of 0: every allowed base name, literally.
+  static std::vector<std::string> SavedNames() {
+    std::vector<std::string> names = ShellNames(".jpg");
+    names.insert(names.end(), {"up.jpg", "..\\..\\esc.jpg", "ctl\t\x01\x1b[31m.jpg", "long.jpg"});
+    return names;
+  }
+
+  LoopbackServer server;
+};
+
+// A crawl engine whose steps the test runs itself (a long crawl interval),
+// with up to five downloads at once and its download workers waited for at
+// the end.
+struct StepRig : EngineRig {
+  WorkerGuard workers{engine.Downloads()};
+  YieldScope yields;
+
+  explicit StepRig(const QString& minSize = QStringLiteral("0kb")) {
+    engine.SetTxt(4, minSize);
+    engine.SetTxt(7, QStringLiteral("600000ms"));
+    engine.SetTxt(8, QStringLiteral("5"));
+  }
+  // The folder the picker gives.
+  void SaveInto(const std::string& folder) {
+    host.browseResult = Q(folder);
+    engine.Click(qm::kBtnBrowse);
+  }
+  // Starts a site-only crawl of `start` and runs one crawl step.
+  void Crawl(const QString& start) {
+    Seed(start, /*siteOnly=*/true);
+    Start();
+    engine.Timer1_Timer();
+  }
+  // Stops the crawl and waits until every worker has ended.
+  void Settle() {
+    if (engine.Running()) engine.Click(qm::kBtnStart);
+    EXPECT_TRUE(WaitForWorkers(engine.Downloads()));
+  }
+};
+
+// Fails the test when a file named `Marker()` exists in the temporary tree
+// or in the working folder (links not followed; folders that vanish meanwhile,
+// as other tests clean up, are passed over).
+inline void ExpectNoMarker() {
+  namespace fs = std::filesystem;
+  for (const fs::path& root : {fs::temp_directory_path(), fs::current_path()}) {
+    std::error_code ec;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+      EXPECT_NE(it->path().filename().string(), Marker()) << it->path().string();
+  }
+}
+
+// Nothing of the hostile site's images may land in the root folder or the
+// working folder (where an empty save folder would put them).
+inline void ExpectNothingOutsideTheSaveFolder() {
+  for (const std::string& name : HostileSite::SavedNames()) {
+    EXPECT_FALSE(std::filesystem::exists("/" + name)) << name;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / name)) << name;
+  }
+}
 
 }  // namespace qmtest::hard
