@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,19 +30,22 @@ const QString& BigPage() {
     int link = 0, image = 0;
     while (p.size() < 1000000) {
       if (link < 5000) {
-        p += QStringLiteral("<li class=\"item\"><a href=\"/section/%1/article-%2.html\" title=\"Article %2\">"
-                            "Article number %2 of this section</a></li>\n")
+        p += QStringLiteral(
+                 "<li class=\"item\"><a href=\"/section/%1/article-%2.html\" title=\"Article %2\">"
+                 "Article number %2 of this section</a></li>\n")
                  .arg(link % 37)
                  .arg(link);
         ++link;
       }
       if (image < 2000 && (link % 5 == 2 || link % 5 == 4 || link >= 5000)) {
-        p += QStringLiteral("<img src=\"/pictures/%1/photo-%2.jpg\" alt=\"photo %2\" width=\"320\">\n")
+        p += QStringLiteral(
+                 "<img src=\"/pictures/%1/photo-%2.jpg\" alt=\"photo %2\" width=\"320\">\n")
                  .arg(image % 23)
                  .arg(image);
         ++image;
       }
-      if (link >= 5000 && image >= 2000) p += QStringLiteral("<p>filler text of the page body, nothing to cut here.</p>\n");
+      if (link >= 5000 && image >= 2000)
+        p += QStringLiteral("<p>filler text of the page body, nothing to cut here.</p>\n");
     }
     p += QStringLiteral("</body></html>\n");
     return p;
@@ -59,7 +63,8 @@ void BM_PageAnalysis(benchmark::State& state) {
     QString address = QStringLiteral("http://bench.example/index.html");
     QString imageList;
     std::int32_t imgCount = 0, linkCount = 0;
-    QString result = qm::AnalysePageText(page, address, imageList, imgCount, linkCount, settings, seen);
+    QString result =
+        qm::AnalysePageText(page, address, imageList, imgCount, linkCount, settings, seen);
     benchmark::DoNotOptimize(result);
     links = linkCount;
     images = imgCount;
@@ -83,7 +88,8 @@ void BM_SeenLinks(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   std::vector<QString> links;
   links.reserve(n);
-  for (int i = 0; i < n; ++i) links.push_back(QStringLiteral("http://site%1.example/path/page-%2.html").arg(i % 97).arg(i));
+  for (int i = 0; i < n; ++i)
+    links.push_back(QStringLiteral("http://site%1.example/path/page-%2.html").arg(i % 97).arg(i));
   std::size_t bytes = 0;
   for (auto _ : state) {
     qm::FingerprintSet seen;
@@ -105,7 +111,8 @@ void BM_ListAdd(benchmark::State& state) {
   std::vector<QString> links;
   std::size_t linkBytes = 0;
   for (int i = 0; i < 100000; ++i) {
-    links.push_back(QStringLiteral("http://bench.example/section/%1/article-%2.html").arg(i % 37).arg(i));
+    links.push_back(
+        QStringLiteral("http://bench.example/section/%1/article-%2.html").arg(i % 37).arg(i));
     linkBytes += static_cast<std::size_t>(links.back().size()) * sizeof(char16_t);
   }
   double perRow = 0;
@@ -125,7 +132,9 @@ void BM_ListAdd(benchmark::State& state) {
       list->SetRedraw(true);
     }
     const auto after = mallinfo2().uordblks;
-    perRow = (static_cast<double>(after) - static_cast<double>(before) - static_cast<double>(linkBytes)) / 100000.0;
+    perRow = (static_cast<double>(after) - static_cast<double>(before) -
+              static_cast<double>(linkBytes)) /
+             100000.0;
     state.PauseTiming();
     delete list;
     state.ResumeTiming();
@@ -134,7 +143,10 @@ void BM_ListAdd(benchmark::State& state) {
 }
 BENCHMARK(BM_ListAdd)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-// Keeps every run's figures so that main() can print the ratios.
+// Keeps every run's figures so that main() can print the ratios. The
+// figures are processor time of the measuring thread: the machines these run
+// on are shared, and the wall clock also counts the time other programs hold
+// the core.
 class Recorder : public benchmark::ConsoleReporter {
  public:
   // Plain columns: colour codes would run into the BENCH lines printed after
@@ -142,29 +154,40 @@ class Recorder : public benchmark::ConsoleReporter {
   Recorder() : ConsoleReporter(OO_Tabular) {}
 
   struct Figure {
-    double realNs = 0;
+    double cpuNs = 0;
     std::map<std::string, double> counters;
   };
   std::map<std::string, Figure> figures;
+  std::set<std::string> medians;
 
+  // With repetitions, the median of each measure is its figure; without, the
+  // one run's.
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration) continue;
+      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (r.run_type != Run::RT_Iteration && !median) continue;
+      const std::string name = r.run_name.str();
+      if (!median && medians.count(name)) continue;
+      if (median) medians.insert(name);
       Figure f;
-      f.realNs = r.GetAdjustedRealTime() * Multiplier(r.time_unit);
+      f.cpuNs = r.GetAdjustedCPUTime() * Multiplier(r.time_unit);
       for (const auto& [k, c] : r.counters) f.counters[k] = c.value;
-      figures[r.benchmark_name()] = f;
+      figures[name] = f;
     }
   }
 
  private:
   static double Multiplier(benchmark::TimeUnit u) {
     switch (u) {
-      case benchmark::kSecond: return 1e9;
-      case benchmark::kMillisecond: return 1e6;
-      case benchmark::kMicrosecond: return 1e3;
-      default: return 1;
+      case benchmark::kSecond:
+        return 1e9;
+      case benchmark::kMillisecond:
+        return 1e6;
+      case benchmark::kMicrosecond:
+        return 1e3;
+      default:
+        return 1;
     }
   }
 };
@@ -180,20 +203,23 @@ int main(int argc, char** argv) {
     auto it = rec.figures.find(name);
     return it == rec.figures.end() ? nullptr : &it->second;
   };
-  if (auto *a = get("BM_PageAnalysis/min_time:1.000"), *s = get("BM_LinearScan/min_time:1.000"); a && s) {
-    std::printf("BENCH page_analysis_vs_scan %.2f ratio\n", a->realNs / s->realNs);
-    std::printf("BENCH page_analysis_ms %.3f ms\n", a->realNs / 1e6);
+  if (auto* a = get("BM_PageAnalysis/min_time:1.000"), *s = get("BM_LinearScan/min_time:1.000");
+      a && s) {
+    std::printf("BENCH page_analysis_vs_scan %.2f ratio\n", a->cpuNs / s->cpuNs);
+    std::printf("BENCH page_analysis_ms %.3f ms\n", a->cpuNs / 1e6);
   }
   auto* small = get("BM_SeenLinks/10000/min_time:0.000");
   auto* large = get("BM_SeenLinks/1000000/min_time:0.000");
   if (!small) small = get("BM_SeenLinks/10000");
   if (!large) large = get("BM_SeenLinks/1000000");
   if (small && large) {
-    std::printf("BENCH seen_links_bytes_per_link %.1f bytes\n", large->counters.at("bytes_per_link"));
-    std::printf("BENCH seen_links_time_growth %.2f ratio\n", (large->realNs / 1e6) / (small->realNs / 1e4));
+    std::printf("BENCH seen_links_bytes_per_link %.1f bytes\n",
+                large->counters.at("bytes_per_link"));
+    std::printf("BENCH seen_links_time_growth %.2f ratio\n",
+                (large->cpuNs / 1e6) / (small->cpuNs / 1e4));
   }
   if (auto* l = get("BM_ListAdd/min_time:1.000")) {
-    std::printf("BENCH list_add_100k_ms %.1f ms\n", l->realNs / 1e6);
+    std::printf("BENCH list_add_100k_ms %.1f ms\n", l->cpuNs / 1e6);
     std::printf("BENCH list_bytes_per_row %.1f bytes\n", l->counters.at("bytes_per_row"));
   }
   return 0;
