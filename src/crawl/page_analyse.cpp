@@ -572,16 +572,32 @@ class SiteTest {
   std::vector<QStringView> lines_;
 };
 
-// A link is dropped when it holds a blank or "javascript:".
-bool DroppedLink(QStringView link) {
+// A link is dropped when it holds a blank or "javascript:"; `lineBreak`
+// tells whether a kept one holds CR or LF.
+bool DroppedLink(QStringView link, bool& lineBreak) {
   static constexpr char16_t kScript[] = u"javascript:";
   const char16_t* p = link.utf16();
   const qsizetype n = link.size();
-  for (qsizetype i = FirstOfTwo(p, n, u' ', u'j'); i < n;) {
-    if (p[i] == u' ') return true;
-    if (n - i >= Length(kScript) && Equal(p + i, kScript)) return true;
-    ++i;
-    i += FirstOfTwo(p + i, n - i, u' ', u'j');
+  lineBreak = false;
+  qsizetype i = 0;
+#if defined(__SSE2__)
+  const __m128i blank = _mm_set1_epi16(' ');
+  const __m128i j = _mm_set1_epi16('j');
+  const __m128i cr = _mm_set1_epi16('\r');
+  const __m128i lf = _mm_set1_epi16('\n');
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    if (_mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, blank), _mm_cmpeq_epi16(v, j)),
+                         _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)))))
+      break;  // the rest one by one
+  }
+#endif
+  for (; i < n; ++i) {
+    const char16_t c = p[i];
+    if (c == u' ') return true;
+    if (c == u'j' && n - i >= Length(kScript) && Equal(p + i, kScript)) return true;
+    if (c == u'\r' || c == u'\n') lineBreak = true;
   }
   return false;
 }
@@ -802,10 +818,11 @@ LinkList::~LinkList() {
     delete index_;
 }
 
-bool LinkList::Occurs(QStringView link) const {
+bool LinkList::Occurs(QStringView link, bool lineBreaks) const {
   const qsizetype n = link.size();
   const char16_t* p = link.utf16();
-  if (n < Index::kMinLength || HasLineBreak(link)) return FindText(text_, link) >= 0;
+  if (n < Index::kMinLength || (lineBreaks && HasLineBreak(link)))
+    return FindText(text_, link) >= 0;
   const QStringView text(text_);
   // The last window of each offset is tried first (the windows nearest the
   // end differ most between links): the four are fetched together.
@@ -835,12 +852,18 @@ bool LinkList::Occurs(QStringView link) const {
   return false;
 }
 
-void LinkList::Append(QStringView link) {
+void LinkList::Append(QStringView link, bool lineBreaks) {
   const qsizetype start = text_.size();
-  text_ += link;
-  text_ += kCrLf;
-  const char16_t* p = reinterpret_cast<const char16_t*>(text_.utf16());
   const qsizetype end = start + link.size();
+  text_.resize(end + 2);
+  char16_t* p = reinterpret_cast<char16_t*>(text_.data());
+  std::memcpy(p + start, link.utf16(), static_cast<std::size_t>(link.size()) * 2);
+  p[end] = u'\r';
+  p[end + 1] = u'\n';
+  if (!lineBreaks) {
+    index_->AddSegment(p, start, end - start);
+    return;
+  }
   for (qsizetype from = start; from < end;) {
     const qsizetype k = from + FirstOfTwo(p + from, end - from, u'\r', u'\n');
     if (k > from) index_->AddSegment(p, from, k - from);
@@ -978,7 +1001,9 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
   struct Piece {
     QStringView text;
     bool relative;
+    bool lineBreak;  // the link will hold CR or LF
   };
+  const bool rootLineBreak = HasLineBreak(root);
   std::vector<Piece> pieces;
   pieces.reserve(hrefSpans.size());
   qsizetype total = 0;
@@ -986,9 +1011,10 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
     if (!span.closed) continue;
     QStringView piece = normalised.mid(span.start, span.length);
     if (piece.startsWith(u'/')) piece = piece.mid(1);
-    if (piece.size() < 2 || DroppedLink(piece)) continue;
+    bool lineBreak;
+    if (piece.size() < 2 || DroppedLink(piece, lineBreak)) continue;
     const bool relative = !(piece.size() >= 4 && Equal(piece.utf16(), u"http"));
-    pieces.push_back({piece, relative});
+    pieces.push_back({piece, relative, lineBreak || (relative && rootLineBreak)});
     total += piece.size() + (relative ? root.size() : 0);
   }
   thread_local QString builtBuffer;  // kept between pages, like the normalised text
@@ -1024,9 +1050,10 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
     if (i + kAhead < keys.size()) seen.Prefetch(keys[i + kAhead]);
     const QStringView link = links[i];
     const std::uint64_t key = keys[i];
-    if (seen.Contains(key) || list.Occurs(link)) continue;
+    const bool lineBreak = pieces[i].lineBreak;
+    if (seen.Contains(key) || list.Occurs(link, lineBreak)) continue;
     if (!settings.SiteOnly || site.Matches(link)) {
-      list.Append(link);
+      list.Append(link, lineBreak);
       ++linkTotal;
     }
     // Remembered even when outside the site: never examined again.

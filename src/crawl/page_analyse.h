@@ -60,9 +60,11 @@ class LinkList {
   LinkList(const LinkList&) = delete;
   LinkList& operator=(const LinkList&) = delete;
 
-  bool Occurs(QStringView link) const;
-  void Append(QStringView link);       // appends the link and CR LF
-  void Reserve(qsizetype characters);  // room for a list text of this length
+  // `lineBreaks` false promises that the link holds no CR or LF (which
+  // spares looking for them).
+  bool Occurs(QStringView link, bool lineBreaks = true) const;
+  void Append(QStringView link, bool lineBreaks = true);  // appends the link and CR LF
+  void Reserve(qsizetype characters);                     // room for a list text of this length
   const QString& Text() const { return text_; }
   QString Take() { return std::move(text_); }
 

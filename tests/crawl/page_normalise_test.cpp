@@ -170,4 +170,29 @@ TEST(AnalysePageText, ImageFileTypesAsTheFilterJudgesTheWholeAddress) {
   }
 }
 
+// A link holding CR LF can occur across two listed links: it is then not
+// new, and the list text is searched across its line ends.
+TEST(AnalysePageText, LinkWithLineEndFoundAcrossTwoListedLinks) {
+  const QString a = QStringLiteral("http://h.com/x/aaaaaaaaaa.html");
+  const QString b = QStringLiteral("http://h.com/x/bbbbbbbbbb.html");
+  const QString across = a + QStringLiteral("\r\nhttp://h.com/x/bbbb");
+  const QString fresh = a + QStringLiteral("\r\nhttp://h.com/x/cccc");
+  QString body;
+  for (const QString& link : {a, b, across, fresh})
+    body += QStringLiteral("<a href='%1'>x</a>").arg(link);
+  const QString page =
+      QStringLiteral("<html><title>t</title>") + body + QString(6000, QLatin1Char('x'));
+  qm::CrawlSettings settings;
+  qm::FingerprintSet seen;
+  QString address = QStringLiteral("http://h.com/");
+  QString images;
+  std::int32_t imgCount = -1, linkCount = -1;
+  const QString links =
+      qm::AnalysePageText(page, address, images, imgCount, linkCount, settings, seen);
+  const QString crLf = QStringLiteral("\r\n");
+  EXPECT_EQ(links, a + crLf + b + crLf + fresh + crLf);
+  EXPECT_EQ(linkCount, 3);
+  EXPECT_EQ(seen.Count(), 3u);
+}
+
 }  // namespace
