@@ -603,19 +603,28 @@ bool DroppedLink(QStringView link, bool& lineBreak) {
 }
 
 // Copies `rest` to `out` with every "//" turned into "/", left to right;
-// returns the end of the copy.
+// returns the end of the copy. Eight characters at a time while no slash
+// follows a slash.
 char16_t* CopySingleSlashes(char16_t* out, QStringView rest) {
   const char16_t* p = rest.utf16();
   const qsizetype n = rest.size();
-  qsizetype from = 0;
-  for (;;) {
-    const qsizetype pair = FindText(rest, u"//", from);
-    const qsizetype to = pair < 0 ? n : pair + 1;  // the first slash of a pair stays
-    std::memcpy(out, p + from, static_cast<std::size_t>(to - from) * 2);
-    out += to - from;
-    if (pair < 0) return out;
-    from = pair + 2;
+  qsizetype i = 0;
+#if defined(__SSE2__)
+  const __m128i slash = _mm_set1_epi16('/');
+  for (; i + 9 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+    if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(v, slash), _mm_cmpeq_epi16(next, slash))))
+      break;  // a pair: the rest one by one
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    out += 8;
   }
+#endif
+  while (i < n) {
+    *out++ = p[i];
+    i += p[i] == u'/' && i + 1 < n && p[i + 1] == u'/' ? 2 : 1;
+  }
+  return out;
 }
 
 }  // namespace
