@@ -8,6 +8,13 @@
 
 #include "support/test_util.h"
 
+namespace qm {
+// Test names print a way of saving by its name.
+void PrintTo(StoreMode mode, std::ostream* os) {
+  *os << (mode == StoreMode::kAuto ? "Auto" : "TemporaryName");
+}
+}  // namespace qm
+
 namespace {
 
 using namespace qmtest;
@@ -80,8 +87,6 @@ TEST_P(StoreFileTest, FailedWriteLeavesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, StoreFileTest,
                          ::testing::Values(qm::StoreMode::kAuto, qm::StoreMode::kTemporaryName),
-                         [](const auto& info) {
-                           return info.param == qm::StoreMode::kAuto ? "Auto" : "TemporaryName";
-                         });
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 }  // namespace

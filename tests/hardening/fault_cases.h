@@ -3,6 +3,7 @@
 // download, each as a route of a loopback server (or a place nothing listens
 // on), with what the crawler is to make of it.
 #include <functional>
+#include <ostream>
 
 #include "hardening_util.h"
 #include "web/gbk.h"
@@ -47,6 +48,9 @@ struct FaultCase {
   }
   std::string SavedBytes() const { return saved.empty() ? Prepared().body : saved; }
 };
+
+// Test names print a case by its name.
+inline void PrintTo(const FaultCase& fault, std::ostream* os) { *os << fault.name; }
 
 // The address of a fault: its route served at `path` on the server it
 // belongs to, or a port nothing listens on.

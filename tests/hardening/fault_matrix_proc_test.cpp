@@ -38,7 +38,6 @@ TEST(QmdownFaultTest, EveryFaultAbandonsOnlyItsOwnAddress) {
   }
 
   const RunResult run = RunQmdown({Q("s=" + dir.Path() + "&min=1024&url=" + list + "||")});
-  ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0);  // a normal exit
   std::set<std::string> names;
   for (const auto& [name, bytes] : expected) names.insert(name);

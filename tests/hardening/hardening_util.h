@@ -230,6 +230,13 @@ inline void ExpectNoMarker() {
   }
 }
 
+// Every image of the hostile site is saved in `folder`.
+inline void ExpectHostileImagesIn(const std::string& folder) {
+  const std::set<std::string> files = ListFolder(folder);
+  for (const std::string& name : HostileSite::SavedNames())
+    EXPECT_TRUE(files.count(name)) << folder << ": " << name;
+}
+
 // Nothing of the hostile site's images may land in the root folder or the
 // working folder (where an empty save folder would put them).
 inline void ExpectNothingOutsideTheSaveFolder() {

@@ -77,9 +77,7 @@ TEST(HostileProcessTest, FolderTheCommandLineCannotCarryIsServedByAWorker) {
     ASSERT_TRUE(
         WaitUntil([&] { return LiveWorkers(rig.engine.Downloads()) == 0 && Downloaders() == 0; }));
     EXPECT_EQ(rig.LogCount(QStringLiteral("创建下载进程...")), 0) << name;
-    const std::set<std::string> files = ListFolder(folder);
-    for (const std::string& saved : HostileSite::SavedNames())
-      EXPECT_TRUE(files.count(saved)) << name << ": " << saved;
+    ExpectHostileImagesIn(folder);
     ExpectChangesOnlyIn(saveRoot.Path(), before, {name});
     // The done-list would skip the same addresses in the next round.
     rig.engine.Downloads().DoneList.Clear();
@@ -129,7 +127,6 @@ TEST(HostileProcessTest, DownloaderKeepsHostileNamesInsideItsFolder) {
   // The working folder is the save folder's parent: a name taken as a path
   // would land there.
   RunResult run = RunQmdown({Q("s=" + save + "&min=0&url=" + list + "||")}, Q(root.Path()));
-  ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(ListFolder(save), expected);
   ExpectChangesOnlyIn(root.Path(), before, {"save"});
@@ -141,7 +138,6 @@ TEST(HostileProcessTest, DownloaderKeepsHostileNamesInsideItsFolder) {
   site.server.Serve("/img/empty-folder.jpg", cut);
   site.server.ClearRequests();
   run = RunQmdown({Q("s=&min=0&url=" + base + "empty-folder.jpg||")}, Q(root.Path()));
-  ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(site.server.RequestCount(), 0u);
   EXPECT_FALSE(std::filesystem::exists("/empty-folder.jpg"));

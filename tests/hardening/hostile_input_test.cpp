@@ -121,8 +121,7 @@ TEST(HostileInputTest, CrawlOfAHostileSiteSavesOnlyIntoTheSaveFolder) {
   for (const auto& r : site.server.Requests()) longRequests += r.target.size() > 10000;
   EXPECT_EQ(longRequests, 2u);  // the long link and the long image address
 
-  const std::set<std::string> files = ListFolder(save);
-  for (const std::string& name : HostileSite::SavedNames()) EXPECT_TRUE(files.count(name)) << name;
+  ExpectHostileImagesIn(save);
   for (const auto& entry : fs::directory_iterator(save))
     EXPECT_TRUE(entry.is_regular_file()) << entry.path();
   EXPECT_TRUE(rig.host.criticals.isEmpty());
@@ -149,8 +148,7 @@ TEST(HostileInputTest, HandTypedFolderBeforeTheFirstStartSavesIntoTheDefaultFold
   rig.engine.Timer1_Timer();
   rig.engine.Timer2_Timer();
   rig.Settle();
-  const std::set<std::string> files = ListFolder(folder.toStdString());
-  for (const std::string& name : HostileSite::SavedNames()) EXPECT_TRUE(files.count(name)) << name;
+  ExpectHostileImagesIn(folder.toStdString());
   ExpectNothingOutsideTheSaveFolder();
 }
 
@@ -221,21 +219,13 @@ class RandomText {
         static const char* const kUnits[] = {"", "ms", "kb", " ", "%"};
         s += QLatin1String(kUnits[Next(5)]);
       } else {  // characters of every kind but ':' and '/'
-        const unsigned n = 1 + Next(12);
-        for (unsigned c = 0; c < n; ++c) {
+        // Control characters (NUL included), CJK, lone surrogates, printable ones.
+        static const char16_t kFrom[] = {0, 0x4E00, 0xD800, 0x20, 0x20};
+        static const unsigned kCount[] = {32, 0x51A6, 0x800, 0x5F, 0x5F};
+        for (unsigned c = 0, n = 1 + Next(12); c < n; ++c) {
           const unsigned range = Next(5);
-          char16_t u;
-          if (range == 0) {
-            u = static_cast<char16_t>(Next(32));  // control characters, NUL included
-          } else if (range == 1) {
-            u = static_cast<char16_t>(0x4E00 + Next(0x51A6));  // CJK
-          } else if (range == 2) {
-            u = static_cast<char16_t>(0xD800 + Next(0x800));  // lone surrogates
-          } else {
-            u = static_cast<char16_t>(0x20 + Next(0x5F));
-            if (u == u':' || u == u'/') u = u'_';
-          }
-          s += QChar(u);
+          const auto u = static_cast<char16_t>(kFrom[range] + Next(kCount[range]));
+          s += QChar(u == u':' || u == u'/' ? u'_' : u);
         }
       }
     }

@@ -122,8 +122,7 @@ inline bool InstallQmdown(const QString& path) {
 }
 
 struct RunResult {
-  bool finished = false;
-  int exitCode = -1;  // -1 also when the program crashed
+  int exitCode = -1;  // -1 when the program did not start, did not end or crashed
   QByteArray out, err;
 };
 
@@ -135,8 +134,7 @@ inline RunResult RunQmdown(const QStringList& args, const QString& workDir = {},
   if (!workDir.isEmpty()) process.setWorkingDirectory(workDir);
   process.start(kQmdown, args);
   RunResult result;
-  if (!process.waitForStarted(30000)) return result;
-  result.finished = process.waitForFinished(180000);
+  if (!process.waitForStarted(30000) || !process.waitForFinished(180000)) return result;
   result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   result.out = process.readAllStandardOutput();
   result.err = process.readAllStandardError();
