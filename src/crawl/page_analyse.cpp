@@ -206,10 +206,20 @@ struct Markers {
   qsizetype firstApostrophe = -1;
 };
 
+// The marker ending at the quote character at `q`, if any: 1 for "src=",
+// 2 for "href=" (in any letter case), 0 for none.
+int MarkerAt(const char16_t* p, qsizetype q) {
+  if (q < 4 || p[q - 1] != u'=') return 0;
+  // c | 0x20 is the lower case of an ASCII letter and of nothing else.
+  if ((p[q - 2] | 0x20) == u'c' && (p[q - 3] | 0x20) == u'r' && (p[q - 4] | 0x20) == u's') return 1;
+  if (q >= 5 && (p[q - 2] | 0x20) == u'f' && (p[q - 3] | 0x20) == u'e' &&
+      (p[q - 4] | 0x20) == u'r' && (p[q - 5] | 0x20) == u'h')
+    return 2;
+  return 0;
+}
+
 // Told every apostrophe of the normalised text in order, with the text
-// before it final; or every quote character (either kind) of a page not yet
-// normalised, which finds the same markers at the same places as long as no
-// character lowers to other than one (see PageScan).
+// before it final (the way for a page that is normalised whole).
 class MarkerFinder {
  public:
   void Apostrophe(const char16_t* text, qsizetype q) {
@@ -218,14 +228,11 @@ class MarkerFinder {
       open_ = nullptr;
     }
     if (m_.firstApostrophe < 0) m_.firstApostrophe = q;
-    if (q < 4 || text[q - 1] != u'=') return;
-    // c | 0x20 is the lower case of an ASCII letter and of nothing else.
-    if ((text[q - 2] | 0x20) == u'c' && (text[q - 3] | 0x20) == u'r' &&
-        (text[q - 4] | 0x20) == u's') {
+    const int marker = MarkerAt(text, q);
+    if (marker == 1) {
       m_.src.push_back({q - 4, q + 1, -1});
       open_ = &m_.src.back();
-    } else if (q >= 5 && (text[q - 2] | 0x20) == u'f' && (text[q - 3] | 0x20) == u'e' &&
-               (text[q - 4] | 0x20) == u'r' && (text[q - 5] | 0x20) == u'h') {
+    } else if (marker == 2) {
       m_.href.push_back({q - 5, q + 1, -1});
       open_ = &m_.href.back();
     }
@@ -241,9 +248,10 @@ class MarkerFinder {
   Marker* open_ = nullptr;  // the marker waiting for its closing apostrophe
 };
 
-// What one pass over a page finds: with `sources`, the '=' characters that
-// tell the source rewrites and title fields (SourceEquals); the markers,
-// found at its quote characters; and whether it holds any surrogate half.
+// What one pass over a page finds: with `sources`, the places of the source
+// rewrites and the title fields (SourceEquals); the markers, each with its
+// closing apostrophe; the first apostrophe; and whether the page holds any
+// surrogate half.
 //
 // The markers of the normalised text are found on the page before
 // normalising, at the same places: the normalised text has an apostrophe
@@ -257,18 +265,6 @@ struct PageScan {
   Markers marks;
   bool surrogates = false;
 };
-
-// The marker ending at the quote character at `q`, if any: 1 for "src=",
-// 2 for "href=" (in any letter case), 0 for none.
-int MarkerAt(const char16_t* p, qsizetype q) {
-  if (q < 4 || p[q - 1] != u'=') return 0;
-  // c | 0x20 is the lower case of an ASCII letter and of nothing else.
-  if ((p[q - 2] | 0x20) == u'c' && (p[q - 3] | 0x20) == u'r' && (p[q - 4] | 0x20) == u's') return 1;
-  if (q >= 5 && (p[q - 2] | 0x20) == u'f' && (p[q - 3] | 0x20) == u'e' &&
-      (p[q - 4] | 0x20) == u'r' && (p[q - 5] | 0x20) == u'h')
-    return 2;
-  return 0;
-}
 
 std::atomic<bool> wideVectors{true};
 
@@ -821,7 +817,9 @@ LinkList::LinkList() {
 }
 
 LinkList::~LinkList() {
-  if (!Index::spare)
+  // The index of an unusually big list is not kept.
+  constexpr std::size_t kKeptEntries = std::size_t{1} << 20;
+  if (!Index::spare && index_->entries.capacity() <= kKeptEntries)
     Index::spare.reset(index_);
   else
     delete index_;
@@ -917,16 +915,24 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
   // candidate addresses are normalised, each on its own, into a buffer the
   // thread keeps between pages (a big page then costs no fresh memory from
   // the system each time); a page holding surrogates is normalised whole.
+  // The buffers of an unusually big page are not kept.
+  constexpr qsizetype kKeptCharacters = qsizetype{1} << 22;
   thread_local QString buffer;
+  thread_local QString builtBuffer;  // the links, built back to back
   thread_local bool bufferInUse = false;
   QString local;
+  QString localBuilt;
   const bool borrowed = !bufferInUse;
   QString& text = borrowed ? buffer : local;
+  QString& built = borrowed ? builtBuffer : localBuilt;
   bufferInUse = true;
   struct Release {
     bool borrowed;
     ~Release() {
-      if (borrowed) bufferInUse = false;
+      if (!borrowed) return;
+      bufferInUse = false;
+      if (buffer.capacity() > kKeptCharacters) buffer = QString();
+      if (builtBuffer.capacity() > kKeptCharacters) builtBuffer = QString();
     }
   } release{borrowed};
 
@@ -1026,9 +1032,6 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
     pieces.push_back({piece, relative, lineBreak || (relative && rootLineBreak)});
     total += piece.size() + (relative ? root.size() : 0);
   }
-  thread_local QString builtBuffer;  // kept between pages, like the normalised text
-  QString localBuilt;
-  QString& built = borrowed ? builtBuffer : localBuilt;
   built.resize(total);
   char16_t* out = reinterpret_cast<char16_t*>(built.data());
   std::vector<QStringView> links;
