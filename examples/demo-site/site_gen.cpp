@@ -3,7 +3,8 @@
 // made by this program; no outside content.
 //
 //   qm_site_gen demo  OUT                      the demo site (33 pages, images, one GBK page)
-//   qm_site_gen pages OUT N [LINKS] [IMAGES]    N pages under /p/, each linking LINKS others
+//   qm_site_gen pages OUT N [LINKS] [IMAGES]    N pages under /p/, each linking LINKS others and
+//                                               naming IMAGES distinct pictures
 //   qm_site_gen images OUT N MINKB MAXKB        N image files of MINKB..MAXKB kilobytes, and list.txt
 #include <QBuffer>
 #include <QColor>
@@ -162,9 +163,8 @@ int Demo(const QString& out) {
 }
 
 int Pages(const QString& out, int n, int links, int imagesPerPage) {
-  const QByteArray tiny = MakeImage(2, "JPG", 7);
-  for (int i = 0; i < imagesPerPage; ++i)
-    if (!WriteFile(out + QStringLiteral("/i/%1.jpg").arg(i), tiny)) return 1;
+  // The pictures are only referred to: the benchmarks queue them (crawler)
+  // or reject them (wget), neither fetches them.
   const QString filler = Filler(45, 1);
   for (int i = 0; i < n; ++i) {
     QString body;
@@ -172,7 +172,7 @@ int Pages(const QString& out, int n, int links, int imagesPerPage) {
     for (int k = 1; k <= links; ++k)
       body += QStringLiteral("<a href=\"/p/%1.html\">%1</a>\n").arg((i * 7 + k * 13) % n);
     for (int k = 0; k < imagesPerPage; ++k)
-      body += QStringLiteral("<img src=\"/i/%1.jpg?p=%2\">\n").arg(k).arg(i);
+      body += QStringLiteral("<img src=\"/i/%2-%1.jpg\">\n").arg(k).arg(i);
     body += filler;
     if (!WriteFile(out + QStringLiteral("/p/%1.html").arg(i),
                    Page(QStringLiteral("page %1").arg(i), "bench", "bench", body).toUtf8()))
