@@ -186,7 +186,9 @@ constexpr int kLanes = 32;
 constexpr qsizetype kLaneBytes = 55;  // the longest message that fits one block
 using Lanes = std::uint32_t __attribute__((vector_size(4 * kLanes)));
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// The resolver of a cloned function runs while the program is being loaded,
+// before a ThreadSanitizer runtime is ready: no clones in such a build.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void LaneRounds(Lanes* s, const Lanes* m) {
