@@ -2,7 +2,7 @@
 // and the large generated sites the benchmarks run against. Everything here is
 // made by this program; no outside content.
 //
-//   qm_site_gen demo  OUT                      the demo site (33 pages, images, one GBK page)
+//   qm_site_gen demo  OUT                      the demo site (32 pages, images, one GBK page)
 //   qm_site_gen pages OUT N [LINKS] [IMAGES]    N pages under /p/, each linking LINKS others and
 //                                               naming IMAGES distinct pictures
 //   qm_site_gen images OUT N MINKB MAXKB        N image files of MINKB..MAXKB kilobytes, and list.txt
