@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "crawl/data_folder.h"
 #include "crawl/page_analyse.h"
 #include "crawl/run_log.h"
 #include "download/dispatcher.h"
@@ -49,6 +50,7 @@ bool HasWebAddress(const QString& text) {
 struct CrawlEngine::Impl : DispatchHost {
   CrawlEngine* q;
   QString programFolder;
+  QString dataFolder;  // decided once, before the run log is made
   EngineHost* host;
 
   std::array<QString, kTxtCount> txt;
@@ -74,7 +76,11 @@ struct CrawlEngine::Impl : DispatchHost {
   bool inDispatch = false;
 
   Impl(CrawlEngine* engine, const QString& folder, EngineHost* h)
-      : q(engine), programFolder(folder), host(h), log(folder + QStringLiteral("/Log")) {}
+      : q(engine),
+        programFolder(folder),
+        dataFolder(DataFolderFor(folder)),
+        host(h),
+        log(dataFolder + QStringLiteral("/Log")) {}
 
   // ---- DispatchHost
   bool Running() const override { return running; }
@@ -82,6 +88,11 @@ struct CrawlEngine::Impl : DispatchHost {
   void Ag(const QString& message) override { q->Ag(message); }
   QString LimitText() const override { return txt[8]; }
   QString ProgramFolder() const override { return programFolder; }
+  // The error file may be the first thing written there.
+  QString DataFolder() const override {
+    QDir().mkpath(dataFolder);
+    return dataFolder;
+  }
   void DisableTimer2() override { timer2.stop(); }
   void ShowCritical(const QString& text, const QString& title) override {
     if (host) host->ShowCritical(text, title);
@@ -339,7 +350,7 @@ void CrawlEngine::Impl::Start() {
   // box was typed into before the first Start), the default folder is used,
   // never an empty path.
   if (txt[0].isEmpty() || downloads.GetSavePath().isEmpty()) {
-    const QString folder = programFolder + QStringLiteral("/imgdown");
+    const QString folder = dataFolder + QStringLiteral("/imgdown");
     QDir().mkpath(folder);
     if (!QFileInfo(folder).isDir()) {
       // Without a folder to save into there is no crawl; the box stays as it
@@ -468,6 +479,7 @@ CrawlSettings& CrawlEngine::Settings() { return d->settings; }
 FingerprintSet& CrawlEngine::SeenLinks() { return d->seenLinks; }
 DownloadState& CrawlEngine::Downloads() { return d->downloads; }
 QString CrawlEngine::ProgramFolder() const { return d->programFolder; }
+QString CrawlEngine::DataFolder() const { return d->dataFolder; }
 std::int32_t CrawlEngine::MinSizeKb() const { return d->downloads.MinSizeKb.load(); }
 
 }  // namespace qm

@@ -92,7 +92,10 @@ class CrawlEngine : public QObject {
   CrawlSettings& Settings();  // SiteOnly, SiteBase, KeyWords, FileTypes
   FingerprintSet& SeenLinks();
   DownloadState& Downloads();  // ImgQueue, DoneList, SavePath, MinSizeKb, workers
-  QString ProgramFolder() const;
+  QString ProgramFolder() const;  // where the program (and qmdown beside it) stands
+  // Where imgdown, Log and errLog.txt go: the program folder while it is
+  // writable, otherwise the user's data folder (see DataFolderFor).
+  QString DataFolder() const;
   std::int32_t MinSizeKb() const;
 
  signals:

@@ -123,7 +123,7 @@ void Fail(DownloadState& state, DispatchHost& host, const Failure& failure, cons
           QString::number(failure.number) + crlf;
   text += QStringLiteral(" ") + crlf;
   text += taken + crlf;
-  QFile file(folder + QLatin1Char('/') + kErrorFile);
+  QFile file(host.DataFolder() + QLatin1Char('/') + kErrorFile);
   if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
     file.write(ToGbk(text));
     file.close();

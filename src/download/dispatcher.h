@@ -15,7 +15,9 @@ class DispatchHost {
   virtual void StopA() = 0;
   virtual void Ag(const QString& message) = 0;
   virtual QString LimitText() const = 0;      // text of the concurrent-download box
-  virtual QString ProgramFolder() const = 0;  // where qmdown and errLog.txt live
+  virtual QString ProgramFolder() const = 0;  // where qmdown lives
+  // Where errLog.txt goes; it exists when returned.
+  virtual QString DataFolder() const { return ProgramFolder(); }
   virtual void DisableTimer2() = 0;
   // Critical message box: `text` the failure's description, `title` its number.
   virtual void ShowCritical(const QString& text, const QString& title) = 0;

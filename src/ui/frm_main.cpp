@@ -4,10 +4,9 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFont>
+#include <QIcon>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -16,6 +15,10 @@
 
 #include "ui/twips.h"
 #include "web/text.h"
+
+// The icon resource lives in the static library qmui: it is registered by
+// hand, from outside any namespace.
+static void InitIconResource() { Q_INIT_RESOURCE(qmcrawl_icons); }
 
 namespace qm {
 
@@ -55,29 +58,11 @@ PropertyBag ButtonDesign(const QString& caption) {
   return bag;
 }
 
-// The window icon: a peach tile with an orange frame holding a picture.
+// The window icon: the 48 x 48 picture of the desktop entry, built into the
+// program (data/org.example.qmcrawl.png, drawn from the SVG beside it).
 QIcon MakeIcon() {
-  QPixmap pixmap(48, 48);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(Qt::NoPen);
-  p.setBrush(kOrange);
-  p.drawRoundedRect(QRectF(1, 1, 46, 46), 9, 9);
-  p.setBrush(Qt::white);
-  p.drawRoundedRect(QRectF(8, 10, 32, 28), 3, 3);
-  p.setBrush(kPeach);
-  QPainterPath hills;
-  hills.moveTo(10, 36);
-  hills.lineTo(20, 22);
-  hills.lineTo(27, 31);
-  hills.lineTo(31, 26);
-  hills.lineTo(38, 36);
-  hills.closeSubpath();
-  p.drawPath(hills);
-  p.setBrush(kOrange);
-  p.drawEllipse(QPointF(32, 17), 3.5, 3.5);
-  return QIcon(pixmap);
+  InitIconResource();
+  return QIcon(QStringLiteral(":/qmcrawl/icon-48.png"));
 }
 
 QString ToDisplayText(const QString& text) {

@@ -1,5 +1,9 @@
 // The engine's load, its settings boxes and its buttons, without a network.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +11,7 @@
 #include <QSignalSpy>
 
 #include "crawl/crawl_fixture.h"
+#include "crawl/data_folder.h"
 #include "crawl/engine.h"
 
 namespace {
@@ -322,6 +327,88 @@ TEST(EngineTimers, ChangedIntervalAppliesAtOnce) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   EXPECT_TRUE(rig.engine.Timer2().isActive());
   rig.engine.Click(qm::kBtnStart);
+}
+
+// ---- the data folder: imgdown, Log and errLog.txt
+
+// Writes the three data files as a crawl does: Start makes the default image
+// folder, a long run log is dumped, a hand-over refused for its size bound
+// writes the error file. Returns what Start showed in Txt(0).
+QString MakeDataFiles(const QString& programFolder) {
+  qmtest::RecordingHost host;
+  CrawlEngine engine(programFolder, &host);
+  engine.Form_Load();
+  engine.SetTxt(2, QStringLiteral("http://127.0.0.1:9/"));
+  engine.Click(qm::kBtnStart);
+  for (int i = 0; i < 60; ++i) engine.Ag(QString(1000, QLatin1Char('x')));
+  engine.SetTxt(4, QStringLiteral("3000000kb"));  // beyond 32 bits in bytes
+  engine.Downloads().AppendToQueue(QStringLiteral("http://127.0.0.1:9/a.jpg\""));
+  engine.Timer2_Timer();
+  return engine.Txt(0);
+}
+
+void ExpectDataFilesIn(const QString& folder, const QString& programFolder) {
+  EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/imgdown")).isDir());
+  EXPECT_EQ(QDir(folder + QStringLiteral("/Log")).entryList(QDir::Files).size(), 1);
+  QFile errors(folder + QStringLiteral("/errLog.txt"));
+  ASSERT_TRUE(errors.open(QIODevice::ReadOnly));
+  // The downloader it names is the one beside the program, wherever the file is.
+  EXPECT_TRUE(errors.readAll().contains((programFolder + QStringLiteral("/qmdown s=")).toUtf8()));
+}
+
+TEST(EngineDataFolder, BesideAWritableProgram) {
+  qmtest::TempDir dir;
+  const QString program = Q(dir.Path()) + QStringLiteral("/bin");
+  const QString xdg = Q(dir.Path()) + QStringLiteral("/xdg");
+  ASSERT_TRUE(QDir().mkpath(program));
+  qputenv("XDG_DATA_HOME", xdg.toUtf8());
+  EXPECT_EQ(MakeDataFiles(program), program + QStringLiteral("/imgdown"));
+  qunsetenv("XDG_DATA_HOME");
+  ExpectDataFilesIn(program, program);
+  EXPECT_FALSE(QFileInfo::exists(xdg));
+}
+
+// The program folder is read-only (mode 0555) and the engine runs in a child
+// process; as root the child first becomes an unprivileged user, for whom
+// the mode counts.
+TEST(EngineDataFolder, InTheUserDataFolderWhenTheProgramFolderIsReadOnly) {
+  qmtest::TempDir dir;
+  const QString program = Q(dir.Path()) + QStringLiteral("/bin");
+  const QString xdg = Q(dir.Path()) + QStringLiteral("/xdg");
+  ASSERT_TRUE(QDir().mkpath(program) && QDir().mkpath(xdg));
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(program.toUtf8().constData(), 0555), 0);
+  ASSERT_EQ(::chmod(xdg.toUtf8().constData(), 0777), 0);
+  const QByteArray xdgBytes = xdg.toUtf8();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const gid_t nobody = 65534;
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+         ::setresuid(nobody, nobody, nobody) != 0))
+      ::_exit(3);
+    ::setenv("XDG_DATA_HOME", xdgBytes.constData(), 1);
+    const bool shown = MakeDataFiles(program) == xdg + QStringLiteral("/qmcrawl/imgdown");
+    ::_exit(shown ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);  // 3: no unprivileged user; 4: Txt(0) shows another folder
+  ExpectDataFilesIn(xdg + QStringLiteral("/qmcrawl"), program);
+  EXPECT_TRUE(QDir(program).isEmpty());
+}
+
+TEST(EngineDataFolder, UserDataFolderFollowsXdgDataHome) {
+  EXPECT_EQ(qm::DataFolderFor(QStringLiteral("/p"), [](const QString&) { return true; }),
+            QStringLiteral("/p"));
+  qputenv("XDG_DATA_HOME", "relative/share");  // ignored, as the base directory rules say
+  EXPECT_EQ(qm::DataFolderFor(QStringLiteral("/p"), [](const QString&) { return false; }),
+            QDir::homePath() + QStringLiteral("/.local/share/qmcrawl"));
+  qputenv("XDG_DATA_HOME", "/x/share/");
+  EXPECT_EQ(qm::UserDataFolder(), QStringLiteral("/x/share/qmcrawl"));
+  qunsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
