@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "crawl/link_list.h"
 #include "web/filters.h"
 #include "web/fingerprint_set.h"
 
@@ -48,30 +49,5 @@ void IsokHtml(QString& address, QString& extension);
 // Links whose extension names an icon, a style sheet, a script or a feed are
 // passed over by the crawl step.
 bool SkippedExtension(const QString& extension);
-
-// The link list of one page under construction, with the test "does this link
-// occur anywhere inside the list text built so far". The answer is exactly
-// that of a substring search of the list text, found through an index of the
-// listed links' 8-character windows instead of a scan of the whole list.
-class LinkList {
- public:
-  LinkList();
-  ~LinkList();
-  LinkList(const LinkList&) = delete;
-  LinkList& operator=(const LinkList&) = delete;
-
-  // `lineBreaks` false promises that the link holds no CR or LF (which
-  // spares looking for them).
-  bool Occurs(QStringView link, bool lineBreaks = true) const;
-  void Append(QStringView link, bool lineBreaks = true);  // appends the link and CR LF
-  void Reserve(qsizetype characters);                     // room for a list text of this length
-  const QString& Text() const { return text_; }
-  QString Take() { return std::move(text_); }
-
- private:
-  struct Index;
-  QString text_;
-  Index* index_;
-};
 
 }  // namespace qm
