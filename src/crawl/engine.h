@@ -92,7 +92,8 @@ class CrawlEngine : public QObject {
   CrawlSettings& Settings();  // SiteOnly, SiteBase, KeyWords, FileTypes
   FingerprintSet& SeenLinks();
   DownloadState& Downloads();  // ImgQueue, DoneList, SavePath, MinSizeKb, workers
-  QString ProgramFolder() const;  // where the program (and qmdown beside it) stands
+  // Where the program stands, and qmdown beside it.
+  QString ProgramFolder() const;
   // Where imgdown, Log and errLog.txt go: the program folder while it is
   // writable, otherwise the user's data folder (see DataFolderFor).
   QString DataFolder() const;
