@@ -1,15 +1,52 @@
 // A small static file server on 127.0.0.1, for the demo site and the
-// benchmarks: qm_serve DIR [PORT]. Port 0 (the default) picks a free port;
-// the address is printed on the first line of standard output.
+// benchmarks: qm_serve [--demo] DIR [PORT]. Port 0 (the default) picks a free
+// port; the address is printed on the first line of standard output. With
+// --demo the walk-through of a first crawl follows it.
 #include <httplib.h>
+#include <unistd.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// The crawler stands beside this server; its default image folder is there.
+std::string ImageFolder() {
+  char self[PATH_MAX] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string folder =
+      n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string("./qm_serve");
+  return folder.substr(0, folder.rfind('/')) + "/imgdown";
+}
+
+void PrintWalkThrough(int port) {
+  std::printf(
+      "\n"
+      "A first crawl:\n"
+      "  1. Click the fold bar (the thin bar under the counters) to unfold the window.\n"
+      "  2. Type http://127.0.0.1:%d/ into 采集网址.\n"
+      "  3. Click 只抓取站内 twice (off, then on): the crawl then stays on the demo site.\n"
+      "  4. Click 开 始. Rows appear under 查看列表; pictures of at least 100 kb are saved into\n"
+      "     %s within about ten seconds.\n"
+      "  5. Click 停 止 when the counters stop changing.\n"
+      "\n",
+      port, ImageFolder().c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  const bool demo = argc > 1 && std::strcmp(argv[1], "--demo") == 0;
+  if (demo) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: qm_serve DIR [PORT]\n");
+    std::fprintf(stderr, "usage: qm_serve [--demo] DIR [PORT]\n");
     return 2;
   }
   httplib::Server server;
@@ -31,6 +68,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("http://127.0.0.1:%d/\n", port);
+  if (demo) PrintWalkThrough(port);
   std::fflush(stdout);
   server.listen_after_bind();
   return 0;

@@ -41,7 +41,6 @@ struct Failure {
 
 Failure OverflowFailure() { return {QStringLiteral("溢出"), 6}; }
 Failure LaunchFailure() { return {QStringLiteral("无法启动下载程序"), 53}; }
-Failure ParameterFailure() { return {QStringLiteral("下载参数过长"), 5}; }
 
 QString DownloaderPath(const QString& folder) {
   return folder + QLatin1Char('/') + QLatin1String(kDownloaderName);
@@ -80,7 +79,7 @@ bool FitsInt32(std::int64_t value) {
 
 // Bytes the UTF-8 form of one UTF-16 unit takes; a surrogate pair counts 4 on
 // its high half, a lone surrogate (written as U+FFFD) 3.
-int Utf8Bytes(const QString& text, qsizetype i) {
+int Utf8Bytes(QStringView text, qsizetype i) {
   const char16_t c = text.at(i).unicode();
   if (c < 0x80) return 1;
   if (c < 0x800) return 2;
@@ -93,19 +92,46 @@ int Utf8Bytes(const QString& text, qsizetype i) {
   return 3;
 }
 
-// How many leading characters of `queue` fit into `budget` UTF-8 bytes: the
-// whole queue when it fits, otherwise everything up to and including the last
-// '"' that fits (0 when not even the first address fits). An address is never
-// cut in two.
-qsizetype FittingLength(const QString& queue, std::int64_t budget) {
+// The addresses that one downloader takes from the front of the queue.
+struct Batch {
+  QString line;         // for the downloader's command line, each address followed by '"'
+  QString alone;        // too long for any command line: served by a worker thread
+  qsizetype taken = 0;  // characters taken from the queue
+};
+
+// Takes addresses from the front of `queue` while their UTF-8 form fits
+// `budget` bytes; an address is never cut in two. What no command line can
+// carry never makes a launch fail: an address holding a NUL cannot be fetched
+// at all and is dropped; one longer than a whole argument goes to `alone`.
+Batch TakeBatch(const QString& queue, std::int64_t budget) {
+  Batch batch;
   std::int64_t bytes = 0;
-  qsizetype lastCut = 0;
-  for (qsizetype i = 0; i < queue.size(); ++i) {
-    bytes += Utf8Bytes(queue, i);
-    if (bytes > budget) return lastCut;
-    if (queue.at(i) == QLatin1Char('"')) lastCut = i + 1;
+  qsizetype start = 0;
+  while (start < queue.size()) {
+    qsizetype end = queue.indexOf(QLatin1Char('"'), start);
+    end = end < 0 ? queue.size() : end + 1;
+    const QStringView piece = QStringView(queue).sliced(start, end - start);
+    std::int64_t size = 0;
+    for (qsizetype i = 0; i < piece.size(); ++i) size += Utf8Bytes(piece, i);
+    if (piece.contains(QChar(u'\0'))) {
+      // dropped: no request can carry it either
+    } else if (size > budget) {
+      batch.alone += piece;
+    } else if (bytes + size <= budget) {
+      batch.line += piece;
+      bytes += size;
+    } else {
+      break;
+    }
+    start = end;
   }
-  return queue.size();
+  batch.taken = start;
+  return batch;
+}
+
+std::uint64_t WorkerHandle(DownloadState& state) {
+  std::lock_guard<std::mutex> guard(state.lock);
+  return state.ThreadHandle;
 }
 
 // The failure path: the error file (the latest failure only), the timer
@@ -143,6 +169,7 @@ std::optional<Failure> LaunchDownloader(DownloadState& state, DispatchHost& host
   const QString head = QStringLiteral("s=") + savePath + QStringLiteral("&min=") +
                        QString::number(minBytes) + QStringLiteral("&url=");
   const QString tail = QStringLiteral("||");
+  Batch batch;
   {
     std::lock_guard<std::mutex> guard(state.lock);
     if (!state.ImgQueue.contains(QLatin1String("http"))) return std::nullopt;
@@ -151,23 +178,15 @@ std::optional<Failure> LaunchDownloader(DownloadState& state, DispatchHost& host
     EscapeDoubleBars(state.ImgQueue);
     const std::int64_t budget = static_cast<std::int64_t>(MaxParameterBytes()) -
                                 head.toUtf8().size() - tail.toUtf8().size();
-    qsizetype length = FittingLength(state.ImgQueue, budget);
-    if (length == 0) {
-      // Not even the first address fits one argument: take it alone so that
-      // the queue moves on, and keep it in the error file.
-      const qsizetype quote = state.ImgQueue.indexOf(QLatin1Char('"'));
-      length = quote < 0 ? state.ImgQueue.size() : quote + 1;
-      taken = state.ImgQueue.left(length);
-      state.ImgQueue.remove(0, length);
-      return ParameterFailure();
-    }
-    if (length == state.ImgQueue.size()) {
-      taken = std::exchange(state.ImgQueue, QString());
-    } else {
-      taken = state.ImgQueue.left(length);
-      state.ImgQueue.remove(0, length);
-    }
+    batch = TakeBatch(state.ImgQueue, budget);
+    state.ImgQueue.remove(0, batch.taken);
   }
+  if (batch.alone.contains(QLatin1String("http"))) {
+    StartWorker(state, batch.alone);
+    host.Ag(QStringLiteral("建立下载线程: ") + QString::number(WorkerHandle(state)));
+  }
+  if (!batch.line.contains(QLatin1String("http"))) return std::nullopt;
+  taken = batch.line;
   if (!ShellOpen(DownloaderPath(host.ProgramFolder()), head + taken + tail)) {
     return LaunchFailure();
   }
@@ -189,12 +208,7 @@ std::optional<Failure> LaunchWorker(DownloadState& state, DispatchHost& host, do
     state.ThreadJob = kJobDownload;
   }
   StartWorker(state);
-  std::uint64_t handle;
-  {
-    std::lock_guard<std::mutex> guard(state.lock);
-    handle = state.ThreadHandle;
-  }
-  host.Ag(QStringLiteral("建立下载线程: ") + QString::number(handle));
+  host.Ag(QStringLiteral("建立下载线程: ") + QString::number(WorkerHandle(state)));
   return std::nullopt;
 }
 
@@ -225,7 +239,7 @@ void Timer2_Timer(DownloadState& state, DispatchHost& host) {
   }
 }
 
-bool StartWorker(DownloadState& state) {
+bool StartWorker(DownloadState& state, QString list) {
   {
     std::lock_guard<std::mutex> guard(state.lock);
     ++state.ThreadCount;
@@ -236,11 +250,11 @@ bool StartWorker(DownloadState& state) {
   std::future<std::uint64_t> id = idPromise.get_future();
   try {
     std::thread worker(
-        [&state](std::promise<std::uint64_t> publish) {
+        [&state](std::promise<std::uint64_t> publish, QString own) {
           publish.set_value(static_cast<std::uint64_t>(::gettid()));
-          WorkerMain(state);
+          WorkerMain(state, std::move(own));
         },
-        std::move(idPromise));
+        std::move(idPromise), std::move(list));
     worker.detach();
   } catch (const std::system_error&) {
     std::lock_guard<std::mutex> guard(state.lock);
@@ -254,10 +268,10 @@ bool StartWorker(DownloadState& state) {
   return true;
 }
 
-void WorkerMain(DownloadState& state) {
+void WorkerMain(DownloadState& state, QString list) {
   try {
-    QString taken;
-    {
+    QString taken = std::move(list);
+    if (taken.isEmpty()) {
       std::lock_guard<std::mutex> guard(state.lock);
       if (state.ThreadJob == kJobDownload && state.ImgQueue.contains(QLatin1String("http"))) {
         taken = std::exchange(state.ImgQueue, QString());

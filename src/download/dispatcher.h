@@ -21,7 +21,7 @@ class DispatchHost {
   virtual void DisableTimer2() = 0;
   // Critical message box: `text` the failure's description, `title` its number.
   virtual void ShowCritical(const QString& text, const QString& title) = 0;
-  virtual void ProcessEvents() = 0;           // let pending window events run
+  virtual void ProcessEvents() = 0;  // let pending window events run
 };
 
 // File name of the downloader program beside the crawler.
@@ -32,10 +32,11 @@ void Timer2_Timer(DownloadState& state, DispatchHost& host);
 
 // Raises ThreadCount, starts a detached worker thread running WorkerMain and
 // stores its native id in ThreadHandle. A thread that cannot be created lowers
-// ThreadCount again; returns false then.
-bool StartWorker(DownloadState& state);
-// The body of one worker: takes one snapshot of the queue, downloads it with
-// the crawler's DownloadFiles, lowers ThreadCount.
-void WorkerMain(DownloadState& state);
+// ThreadCount again; returns false then. A worker given a `list` downloads
+// that list instead of taking the queue.
+bool StartWorker(DownloadState& state, QString list = QString());
+// The body of one worker: takes one snapshot of the queue (or downloads its own
+// `list`), downloads it with the crawler's DownloadFiles, lowers ThreadCount.
+void WorkerMain(DownloadState& state, QString list = QString());
 
 }  // namespace qm

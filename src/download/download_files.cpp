@@ -262,11 +262,13 @@ bool DownloadPiece(const QString& piece, std::int32_t minBytes, const DownloadOp
   if (!NameAllowed(name)) return false;
 
   QString headers;  // this piece's own response headers
+  int status = 0;
   const QVariant result = HttpRequest(piece, kHttpBytes, QString(), QVariant(),
-                                      QStringLiteral("get"), headers, QString());
-  // A failed request answers with its failure text instead of bytes: there is
-  // no body to save, whatever the minimum.
-  if (result.typeId() != QMetaType::QByteArray) return false;
+                                      QStringLiteral("get"), headers, QString(), &status);
+  // A failed request answers with its failure text instead of bytes, and a
+  // status of 400 or above with the server's error page: neither is a picture,
+  // whatever the minimum.
+  if (result.typeId() != QMetaType::QByteArray || status >= 400) return false;
 
   const double declared =
       LeadingNumber(CutText(headers, QStringLiteral("Content-Length: "), QStringLiteral("\r\n")));

@@ -4,9 +4,11 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <algorithm>
 
 #include "crawl/address_list.h"
@@ -25,14 +27,59 @@ QHeaderView::section {
 }
 )";
 
-// The platform's scroll bars, 17 pixels thick.
+// The list's scroll bars, 17 pixels thick, drawn in the list's own colours: a
+// grey track, flat buttons and thumb framed in dark grey, black arrows, a
+// darker grey where the button or thumb is held down.
 class ScrollBarStyle : public QProxyStyle {
  public:
+  static constexpr QRgb kTrack = qRgb(224, 224, 224);
+  static constexpr QRgb kBlock = qRgb(212, 208, 200);
+  static constexpr QRgb kBorder = qRgb(64, 64, 64);
+  static constexpr QRgb kPressed = qRgb(128, 128, 128);
+
   int pixelMetric(PixelMetric metric, const QStyleOption* option,
                   const QWidget* widget) const override {
     if (metric == PM_ScrollBarExtent) return ListView::kScrollSize;
     if (metric == PM_ScrollBarSliderMin) return ListView::kScrollSize;
     return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+
+  void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                          QPainter* painter, const QWidget* widget) const override {
+    const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
+    if (control != CC_ScrollBar || !bar) {
+      QProxyStyle::drawComplexControl(control, option, painter, widget);
+      return;
+    }
+    painter->save();
+    painter->fillRect(bar->rect, QColor(kTrack));
+    const bool vertical = bar->orientation == Qt::Vertical;
+    for (const SubControl part : {SC_ScrollBarSubLine, SC_ScrollBarAddLine, SC_ScrollBarSlider}) {
+      const QRect box = subControlRect(control, bar, part, widget);
+      if (box.isEmpty()) continue;
+      const bool held = (bar->activeSubControls & part) && (bar->state & State_Sunken);
+      painter->fillRect(box, QColor(held ? kPressed : kBlock));
+      painter->setPen(QColor(kBorder));
+      painter->setBrush(Qt::NoBrush);
+      painter->drawRect(box.adjusted(0, 0, -1, -1));
+      if (part == SC_ScrollBarSlider) continue;
+      // A small black triangle pointing the way the button scrolls.
+      const QPointF c = QRectF(box).center();
+      const qreal h = 3.5;
+      const qreal dir = part == SC_ScrollBarSubLine ? -1 : 1;
+      QPolygonF arrow;
+      if (vertical) {
+        arrow << QPointF(c.x() - h, c.y() - dir * h / 2) << QPointF(c.x() + h, c.y() - dir * h / 2)
+              << QPointF(c.x(), c.y() + dir * h / 2);
+      } else {
+        arrow << QPointF(c.x() - dir * h / 2, c.y() - h) << QPointF(c.x() - dir * h / 2, c.y() + h)
+              << QPointF(c.x() + dir * h / 2, c.y());
+      }
+      painter->setPen(Qt::NoPen);
+      painter->setBrush(Qt::black);
+      painter->drawPolygon(arrow);
+    }
+    painter->restore();
   }
 };
 
@@ -46,21 +93,7 @@ QStyle* SharedScrollBarStyle() {
   return style;
 }
 
-void ApplyScrollBarLook(QScrollBar* bar) {
-  bar->setStyle(SharedScrollBarStyle());
-  QPalette palette = bar->palette();
-  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-    palette.setColor(group, QPalette::Window, QColor(224, 224, 224));
-    palette.setColor(group, QPalette::Base, QColor(224, 224, 224));
-    palette.setColor(group, QPalette::Button, QColor(212, 208, 200));
-    palette.setColor(group, QPalette::ButtonText, Qt::black);
-    palette.setColor(group, QPalette::WindowText, Qt::black);
-    palette.setColor(group, QPalette::Dark, QColor(64, 64, 64));
-    palette.setColor(group, QPalette::Shadow, QColor(64, 64, 64));
-    palette.setColor(group, QPalette::Mid, QColor(128, 128, 128));
-  }
-  bar->setPalette(palette);
-}
+void ApplyScrollBarLook(QScrollBar* bar) { bar->setStyle(SharedScrollBarStyle()); }
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -39,56 +40,123 @@ short EventShift(Qt::KeyboardModifiers modifiers) {
   return value;
 }
 
-short EventKeyCode(int key) {
+// The platform's virtual-key code of a key as Qt reports it: letters and
+// digits are their upper-case ASCII codes, the number pad has codes of its own
+// (96-111), punctuation keys are named by the key, not by the character the
+// layout and Shift make of it. 0 for a key the platform has no code for.
+short EventKeyCode(int key, Qt::KeyboardModifiers modifiers) {
+  if (modifiers & Qt::KeypadModifier) {
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<short>(96 + key - Qt::Key_0);
+    switch (key) {
+      case Qt::Key_Asterisk:
+        return 106;
+      case Qt::Key_Plus:
+        return 107;
+      case Qt::Key_Minus:
+        return 109;
+      case Qt::Key_Period:
+      case Qt::Key_Comma:
+        return 110;
+      case Qt::Key_Slash:
+        return 111;
+      default:
+        break;  // the pad's arrows, Home, Enter ...: the keys they stand for
+    }
+  }
   if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
     return static_cast<short>(key);
   if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return static_cast<short>(112 + key - Qt::Key_F1);
-  switch (key) {
-    case Qt::Key_Backspace:
-      return 8;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-      return 9;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      return 13;
-    case Qt::Key_Shift:
-      return 16;
-    case Qt::Key_Control:
-      return 17;
-    case Qt::Key_Alt:
-      return 18;
-    case Qt::Key_Pause:
-      return 19;
-    case Qt::Key_CapsLock:
-      return 20;
-    case Qt::Key_Escape:
-      return 27;
-    case Qt::Key_Space:
-      return 32;
-    case Qt::Key_PageUp:
-      return 33;
-    case Qt::Key_PageDown:
-      return 34;
-    case Qt::Key_End:
-      return 35;
-    case Qt::Key_Home:
-      return 36;
-    case Qt::Key_Left:
-      return 37;
-    case Qt::Key_Up:
-      return 38;
-    case Qt::Key_Right:
-      return 39;
-    case Qt::Key_Down:
-      return 40;
-    case Qt::Key_Insert:
-      return 45;
-    case Qt::Key_Delete:
-      return 46;
-    default:
-      return 0;
-  }
+  static const QHash<int, short> codes = {
+      {Qt::Key_Backspace, 8},
+      {Qt::Key_Tab, 9},
+      {Qt::Key_Backtab, 9},
+      {Qt::Key_Clear, 12},
+      {Qt::Key_Return, 13},
+      {Qt::Key_Enter, 13},
+      {Qt::Key_Shift, 16},
+      {Qt::Key_Control, 17},
+      {Qt::Key_Alt, 18},
+      {Qt::Key_AltGr, 18},
+      {Qt::Key_Pause, 19},
+      {Qt::Key_CapsLock, 20},
+      {Qt::Key_Escape, 27},
+      {Qt::Key_Space, 32},
+      {Qt::Key_PageUp, 33},
+      {Qt::Key_PageDown, 34},
+      {Qt::Key_End, 35},
+      {Qt::Key_Home, 36},
+      {Qt::Key_Left, 37},
+      {Qt::Key_Up, 38},
+      {Qt::Key_Right, 39},
+      {Qt::Key_Down, 40},
+      {Qt::Key_Select, 41},
+      {Qt::Key_Printer, 42},
+      {Qt::Key_Execute, 43},
+      {Qt::Key_Print, 44},
+      {Qt::Key_Insert, 45},
+      {Qt::Key_Delete, 46},
+      {Qt::Key_Help, 47},
+      {Qt::Key_Super_L, 91},
+      {Qt::Key_Meta, 91},
+      {Qt::Key_Super_R, 92},
+      {Qt::Key_Menu, 93},
+      {Qt::Key_Sleep, 95},
+      {Qt::Key_NumLock, 144},
+      {Qt::Key_ScrollLock, 145},
+      {Qt::Key_Back, 166},
+      {Qt::Key_Forward, 167},
+      {Qt::Key_Refresh, 168},
+      {Qt::Key_Stop, 169},
+      {Qt::Key_Search, 170},
+      {Qt::Key_Favorites, 171},
+      {Qt::Key_HomePage, 172},
+      {Qt::Key_VolumeMute, 173},
+      {Qt::Key_VolumeDown, 174},
+      {Qt::Key_VolumeUp, 175},
+      {Qt::Key_MediaNext, 176},
+      {Qt::Key_MediaPrevious, 177},
+      {Qt::Key_MediaStop, 178},
+      {Qt::Key_MediaPlay, 179},
+      {Qt::Key_LaunchMail, 180},
+      {Qt::Key_LaunchMedia, 181},
+      {Qt::Key_Launch0, 182},
+      {Qt::Key_Launch1, 183},
+      // Punctuation, unshifted and shifted (US layout): the key, not the character.
+      {Qt::Key_Semicolon, 186},
+      {Qt::Key_Colon, 186},
+      {Qt::Key_Equal, 187},
+      {Qt::Key_Plus, 187},
+      {Qt::Key_Comma, 188},
+      {Qt::Key_Less, 188},
+      {Qt::Key_Minus, 189},
+      {Qt::Key_Underscore, 189},
+      {Qt::Key_Period, 190},
+      {Qt::Key_Greater, 190},
+      {Qt::Key_Slash, 191},
+      {Qt::Key_Question, 191},
+      {Qt::Key_QuoteLeft, 192},
+      {Qt::Key_AsciiTilde, 192},
+      {Qt::Key_BracketLeft, 219},
+      {Qt::Key_BraceLeft, 219},
+      {Qt::Key_Backslash, 220},
+      {Qt::Key_Bar, 220},
+      {Qt::Key_BracketRight, 221},
+      {Qt::Key_BraceRight, 221},
+      {Qt::Key_Apostrophe, 222},
+      {Qt::Key_QuoteDbl, 222},
+      // Shifted digits: the digit keys.
+      {Qt::Key_Exclam, '1'},
+      {Qt::Key_At, '2'},
+      {Qt::Key_NumberSign, '3'},
+      {Qt::Key_Dollar, '4'},
+      {Qt::Key_Percent, '5'},
+      {Qt::Key_AsciiCircum, '6'},
+      {Qt::Key_Ampersand, '7'},
+      {Qt::Key_Asterisk, '8'},
+      {Qt::Key_ParenLeft, '9'},
+      {Qt::Key_ParenRight, '0'},
+  };
+  return codes.value(key, 0);
 }
 
 qMmenu::qMmenu(QWidget* parent) : QWidget(parent) {
@@ -292,7 +360,7 @@ void qMmenu::Timer1_Timer() {
 }
 
 void qMmenu::keyPressEvent(QKeyEvent* event) {
-  short code = EventKeyCode(event->key());
+  short code = EventKeyCode(event->key(), event->modifiers());
   short shift = EventShift(event->modifiers());
   emit KeyDown(code, shift);
   const QString text = event->text();
@@ -303,7 +371,7 @@ void qMmenu::keyPressEvent(QKeyEvent* event) {
 }
 
 void qMmenu::keyReleaseEvent(QKeyEvent* event) {
-  short code = EventKeyCode(event->key());
+  short code = EventKeyCode(event->key(), event->modifiers());
   short shift = EventShift(event->modifiers());
   emit KeyUP(code, shift);
 }

@@ -2,11 +2,12 @@
 
 #include <iconv.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace qm {
 namespace {
@@ -42,7 +43,8 @@ std::optional<QByteArray> IconvConvert(const QByteArray& in, const char* to, con
     if (errno != EILSEQ && errno != EINVAL) break;
     // A byte that cannot be converted: the replacement for it, then go on.
     while (out.size() - used < replacement.size()) grow();
-    std::memcpy(out.data() + used, replacement.constData(), static_cast<size_t>(replacement.size()));
+    std::memcpy(out.data() + used, replacement.constData(),
+                static_cast<size_t>(replacement.size()));
     used += replacement.size();
     ++src;
     --srcLeft;
@@ -59,10 +61,53 @@ QByteArray ToGbk(const QString& text) {
   return IconvConvert(text.toUtf8(), "GBK//TRANSLIT", "UTF-8", "?").value_or(QByteArray());
 }
 
+namespace {
+
+// The double-byte code of every UTF-16 unit (lead << 8 | trail), 0 for a unit
+// the code page writes in one byte or not at all. Made once, on first use.
+const std::vector<std::uint16_t>& DoubleByteCodes() {
+  static const std::vector<std::uint16_t> codes = [] {
+    std::vector<std::uint16_t> table(0x10000, 0);
+    QStringEncoder encoder("GBK", QStringConverter::Flag::Stateless);
+    for (char32_t c = 0x80; c < 0x10000; ++c) {
+      if (QChar::isSurrogate(c)) continue;
+      const QString unit(QChar(static_cast<char16_t>(c)));
+      const QByteArray code = encoder.isValid() ? QByteArray(encoder.encode(unit)) : ToGbk(unit);
+      const auto lead = code.size() == 2 ? static_cast<unsigned char>(code[0]) : 0;
+      if (lead >= 0x81)
+        table[c] = static_cast<std::uint16_t>(lead << 8 | static_cast<unsigned char>(code[1]));
+    }
+    return table;
+  }();
+  return codes;
+}
+
+}  // namespace
+
+QByteArray FingerprintBytes(QStringView text) {
+  QByteArray bytes;
+  bytes.reserve(text.size() * 2);
+  const std::vector<std::uint16_t>* codes = nullptr;
+  for (const QChar c : text) {
+    const char16_t unit = c.unicode();
+    if (unit >= 0x80) {
+      if (!codes) codes = &DoubleByteCodes();
+      if (const std::uint16_t code = (*codes)[unit]) {
+        bytes.append(static_cast<char>(code >> 8));
+        bytes.append(static_cast<char>(code & 0xff));
+        continue;
+      }
+    }
+    bytes.append(static_cast<char>(unit & 0xff));
+  }
+  return bytes;
+}
+
 QString FromGbk(const QByteArray& bytes) {
   QStringDecoder decoder("GBK", QStringConverter::Flag::Default);
   if (decoder.isValid()) return decoder.decode(bytes);
-  return QString::fromUtf8(IconvConvert(bytes, "UTF-8", "GBK", "\xEF\xBF\xBD").value_or(QByteArray()));
+  return QString::fromUtf8(
+      IconvConvert(bytes, "UTF-8", "GBK", "\xEF\xBF\xBD").value_or(QByteArray()));
 }
 
 }  // namespace qm

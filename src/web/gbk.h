@@ -3,11 +3,20 @@
 // become text (log files, error file, fingerprints, GBK pages).
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 #include <optional>
 
 namespace qm {
 
 QByteArray ToGbk(const QString& text);
+
+// The bytes of a text as a fingerprint takes them, one UTF-16 unit at a time:
+// a unit that the code page writes with a lead and a trail byte gives those
+// two bytes, lead byte first; every other unit gives the low byte of its own
+// code. That covers the one-byte codes and every unit the code page cannot
+// write (which it writes as the one byte "?"), so that two addresses apart
+// only in such letters keep apart.
+QByteArray FingerprintBytes(QStringView text);
 QString FromGbk(const QByteArray& bytes);
 
 // iconv from `from` to `to`; each byte that cannot be converted becomes

@@ -307,6 +307,7 @@ struct HttpComponent::Impl {
   QByteArray url;
   std::vector<QByteArray> headerLines;
   int readyState = 0;
+  int status = 0;
   QString argumentError;
 
   QByteArray headerBlock;
@@ -425,6 +426,7 @@ void HttpComponent::open(const QString& method, const QString& address, bool /*a
   d->errorMessage.clear();
   d->errorNumber = 0;
   d->readyState = kReadyOpened;
+  d->status = 0;
   if (!IsToken(d->method)) d->argumentError = QStringLiteral("Invalid method word");
 }
 
@@ -592,11 +594,16 @@ bool HttpComponent::send(const QVariant& body) {
     d->Fail(result, detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(result)) : detail);
     return false;
   }
+  long status = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+  d->status = static_cast<int>(status);
   d->readyState = kReadyComplete;
   return true;
 }
 
 int HttpComponent::ReadyState() const { return d->readyState; }
+
+int HttpComponent::Status() const { return d->status; }
 
 QString HttpComponent::getAllResponseHeaders() const { return QString::fromLatin1(d->headerBlock); }
 
@@ -618,7 +625,7 @@ int HttpComponent::errorNumber() const { return d->errorNumber; }
 
 QVariant HttpRequest(const QString& address, int kind, const QString& requestHeaders,
                      const QVariant& body, const QString& method, QString& responseHeaders,
-                     const QString& proxy) {
+                     const QString& proxy, int* status) {
   HttpGlobalInit();
   const QString url = address;
   QVariant result;
@@ -663,6 +670,7 @@ QVariant HttpRequest(const QString& address, int kind, const QString& requestHea
       errorNumber = http.errorNumber();
     } else {
       responseHeaders = http.getAllResponseHeaders();
+      if (status) *status = http.Status();
       switch (kind) {
         case kHttpText:
           result = http.Responsetext();

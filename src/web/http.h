@@ -20,13 +20,14 @@ enum HttpResultKind : int { kHttpText = 1, kHttpBytes = 2, kHttpGbkText = 3 };
 // empty QVariant. On any failure: the QString "Error:" + message + "|errNum:" +
 // number, with `responseHeaders` left as it was. On success `responseHeaders`
 // receives the final response's header lines, each ended by CR LF, without the
-// status line. Status codes are never looked at. `requestHeaders` holds lines
+// status line; `status`, when given, the final response's status code (the
+// client itself never looks at it). `requestHeaders` holds lines
 // "Name: value" joined by CR LF (empty: the one header CONTENT-TYPE:
 // application/x-www-form-urlencoded is sent). `body` is sent only for POST.
 // `proxy` is used only when it contains ":".
 QVariant HttpRequest(const QString& address, int kind, const QString& requestHeaders,
                      const QVariant& body, const QString& method, QString& responseHeaders,
-                     const QString& proxy);
+                     const QString& proxy, int* status = nullptr);
 
 // GBK double-byte decoding: a byte below 0x80 is one character, a byte of 0x80
 // or more is a lead byte taken with the next byte. A lead byte as the last byte
@@ -64,6 +65,7 @@ class HttpComponent {
   // errorMessage()/errorNumber() set.
   bool send(const QVariant& body = QVariant());
   int ReadyState() const;  // 4 = complete
+  int Status() const;      // the final response's status code, 0 before one came
   QString getAllResponseHeaders() const;
   QString Responsetext() const;
   QByteArray responseBody() const;

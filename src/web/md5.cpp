@@ -155,7 +155,8 @@ State Digest(const unsigned char* data, std::size_t length) {
 }
 
 // The digest of a text's code-page bytes. ASCII text is its own bytes and is
-// narrowed on the stack; anything else goes through the code page.
+// narrowed on the stack; anything else goes through the code page, a unit at
+// a time.
 State DigestOf(QStringView text) {
   constexpr qsizetype kStack = 512;
   const qsizetype n = text.size();
@@ -169,7 +170,7 @@ State DigestOf(QStringView text) {
     }
     if (any < 0x80) return Digest(bytes, static_cast<std::size_t>(n));
   }
-  const QByteArray bytes = ToGbk(text.toString());
+  const QByteArray bytes = FingerprintBytes(text);
   return Digest(reinterpret_cast<const unsigned char*>(bytes.constData()),
                 static_cast<std::size_t>(bytes.size()));
 }

@@ -122,6 +122,31 @@ TEST_F(DispatcherProcTest, QueueLongerThanOneArgumentIsSplitAtAnAddress) {
   EXPECT_EQ(RecordedArgs(2), (QStringList{head + taken + "||", head + rest + "||"}));
 }
 
+TEST_F(DispatcherProcTest, AddressNoCommandLineCanCarryNeverStopsTheCrawl) {
+  // A NUL inside an address is dropped; an address longer than a whole
+  // argument is served by a worker; the rest still goes to the downloader.
+  InstallRecorder();
+  LoopbackServer server;
+  const std::string longPath = "/" + std::string(130000, 'x') + "/long.jpg";
+  server.Serve(longPath, Reply("long picture"));
+  const QString good = DeadAddress("a.jpg") + "\"";
+  const QString nul = DeadAddress(QStringLiteral("b") + QChar(u'\0') + ".jpg") + "\"";
+  const QString other = DeadAddress("c.jpg") + "\"";
+  state.AppendToQueue(good + nul + Q(server.Url(longPath)) + "\"" + other);
+
+  qm::Timer2_Timer(state, host);
+
+  ASSERT_EQ(host.events.size(), 3u);
+  EXPECT_NE(WorkerHandleIn(host.events.at(0).mid(3)), 0u) << host.events.at(0).toStdString();
+  EXPECT_EQ(std::vector<QString>(host.events.begin() + 1, host.events.end()), kLaunched);
+  EXPECT_TRUE(state.Queue().isEmpty());
+  EXPECT_EQ(RecordedArgs(1),
+            QStringList{"s=" + Q(save.Path()) + "&min=0&url=" + good + other + "||"});
+  ASSERT_TRUE(WaitForWorkers(state));
+  EXPECT_EQ(ReadWhole(save.File("long.jpg")), "long picture");
+  EXPECT_FALSE(QFile::exists(program.File("errLog.txt").c_str()));
+}
+
 TEST_F(DispatcherProcTest, FailedLaunchKeepsTheTakenAddressesInTheErrorFile) {
   WriteWhole(program.File("qmdown"), "not a program");  // a downloader that cannot run
   const QString queue =

@@ -91,9 +91,14 @@ TEST_F(DownloadFilesTest, NameTakenWhileTheRequestRunsIsNotOverwritten) {
 TEST_F(DownloadFilesTest, DeclaredLengthIsComparedWithTheMinimum) {
   server.Serve("/below.jpg", Reply(std::string(99, 'b')));
   server.Serve("/equal.jpg", Reply(std::string(100, 'e')));
-  Download(Url("/below.jpg") + "\"" + Url("/equal.jpg"), 100);
+  // An error page is no picture, however long, whatever the minimum.
+  Route notFound = Reply(std::string(150, 'n'));
+  notFound.status = 404;
+  server.Serve("/gone.jpg", notFound);
+  Download(Url("/below.jpg") + "\"" + Url("/equal.jpg") + "\"" + Url("/gone.jpg"), 100);
+  Download(Url("/gone.jpg"), 0);
   EXPECT_EQ(Files(), std::set<std::string>{"equal.jpg"});
-  EXPECT_EQ(server.RequestCount(), 2u);
+  EXPECT_EQ(server.RequestCount(), 4u);
 }
 
 TEST_F(DownloadFilesTest, NameIsTheAddressOwnLastSegment) {

@@ -173,7 +173,7 @@ inline std::vector<FaultCase> ImageCases() {
       {"refused", {}, false, 1024, Where::kClosed},
       {"reset_mid_body", Cut(good, 50000), false, 0},
       {"stall", Stalled(good), false, 0},
-      {"status_404_with_body", WithStatus(Typed(Garbage(4096, 2), "image/jpeg"), 404), true},
+      {"status_404_with_body", WithStatus(Typed(Garbage(4096, 2), "image/jpeg"), 404), false},
       {"status_500_short_body",
        WithStatus(Typed("<html>Internal error</html>", "image/jpeg"), 500)},
       {"redirect_loop", RedirectTo("/img/fault.jpg"), false, 0},

@@ -145,8 +145,7 @@ inline std::string HostileList(const std::string& base, const std::vector<std::s
 }
 
 // The site: "/" shows hostile links and images; every other address answers
-// with the server's short 404 page (statuses are not looked at, so with a
-// minimum of 0 that page is saved as the image).
+// with a short picture, saved with a minimum of 0.
 class HostileSite {
  public:
   HostileSite() {
@@ -165,6 +164,7 @@ class HostileSite {
         std::string(300, 'n') + ".jpg'>\n<img src='/img/" + std::string(10000, 'd') +
         "/long.jpg'>\n";
     server.Serve("/", Html(LongPage(body, "<title>hostile</title>")));
+    server.Serve("*", Reply("short picture"));
   }
 
   QString Start() const { return Q(server.Url("/")); }

@@ -535,6 +535,7 @@ struct LoopbackServer::Impl {
       requests.push_back(request);
       auto it = routes.find(request.target);
       if (it == routes.end()) it = routes.find(PathOf(request.target));
+      if (it == routes.end()) it = routes.find("*");
       if (it != routes.end()) entry = it->second;
     }
     if (!entry) {

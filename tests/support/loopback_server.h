@@ -44,7 +44,8 @@ class LoopbackServer {
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
   // Serves `route` for an exact target path (query string excluded from the match
-  // unless `path` holds one). Unknown paths get 404 with a short body.
+  // unless `path` holds one); "*" answers every path served by no other route.
+  // Unknown paths get 404 with a short body.
   void Serve(const std::string& path, Route route);
   // Dynamic answer, for tests that need it.
   void ServeFn(const std::string& path, std::function<Route(const RecordedRequest&)> fn);

@@ -5,6 +5,8 @@
 
 #include <QClipboard>
 #include <QFontMetrics>
+#include <QScrollBar>
+#include <set>
 
 #include "window_test_support.h"
 
@@ -288,6 +290,16 @@ TEST_F(CopyCommand, MillionRows) {
   QApplication::processEvents();
   // Every row is 17 pixels high: the last row ends at the bottom of the view.
   EXPECT_EQ(lv->rowViewportPosition(kRows - 1) + 17, lv->viewport()->height());
+  // The scroll bar, 17 pixels wide, in exactly the list's colours: grey track,
+  // buttons and thumb framed in dark grey, black arrows.
+  QScrollBar* bar = lv->verticalScrollBar();
+  EXPECT_EQ(bar->width(), 17);
+  const QImage look = bar->grab().toImage();
+  std::set<QRgb> colours;
+  for (int y = 0; y < look.height(); ++y)
+    for (int x = 0; x < look.width(); ++x) colours.insert(look.pixel(x, y) | 0xff000000u);
+  EXPECT_EQ(colours, (std::set<QRgb>{qRgb(224, 224, 224), qRgb(212, 208, 200), qRgb(64, 64, 64),
+                                     qRgb(0, 0, 0)}));
   Select(kRows - 1);
   Select(0);
   window->Lv_ItemMouse(0, qMmenu::kRight, 0, 0, 0);

@@ -126,6 +126,24 @@ TEST_F(QmmenuTest, ClicksByMouseButton) {
   rec.events.clear();
   QTest::keyClick(button, Qt::Key_A);
   EXPECT_EQ(rec.events, QStringList({"KeyDown(65)", "KeyPress(97)", "KeyUP"}));
+  // Every key passes the platform's virtual-key code: the number pad's own
+  // codes, punctuation by its key whatever Shift makes of it.
+  const struct {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int code;
+  } keys[] = {{Qt::Key_7, Qt::KeypadModifier, 103},       {Qt::Key_Slash, Qt::KeypadModifier, 111},
+              {Qt::Key_Period, Qt::KeypadModifier, 110},  {Qt::Key_Semicolon, {}, 186},
+              {Qt::Key_Question, Qt::ShiftModifier, 191}, {Qt::Key_BracketRight, {}, 221},
+              {Qt::Key_Exclam, Qt::ShiftModifier, 49},    {Qt::Key_F5, {}, 116}};
+  for (const auto& k : keys) {
+    rec.events.clear();
+    QTest::keyPress(button, k.key, k.modifiers);
+    EXPECT_EQ(rec.events.filter("KeyDown").value(rec.events.filter("KeyDown").size() - 1),
+              QString("KeyDown(%1)").arg(k.code))
+        << k.key;  // after Shift's own KeyDown(16)
+    QTest::keyRelease(button, k.key, k.modifiers);
+  }
 }
 
 TEST_F(QmmenuTest, PressOnCaptionActsOnButton) {

@@ -1,10 +1,11 @@
+#include "web/md5.h"
+
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
 
 #include "web/fingerprint_set.h"
 #include "web/gbk.h"
-#include "web/md5.h"
 
 using namespace qm;
 
@@ -17,15 +18,35 @@ TEST(Md5Text, KnownDigestsInBothLengths) {
   EXPECT_NE(Md5Text("ABC", 16), Md5Text("abc", 16));
 }
 
-TEST(Md5Text, ChineseTextIsHashedAsGbkBytes) {
-  // 中文 in GBK is D6 D0 CE C4.
+TEST(Md5Text, EachCharacterGivesItsCodePageBytes) {
+  // The digest of bytes written out by hand, not by the project's encoder: a
+  // double-byte code gives its two bytes, anything else (a one-byte code, or
+  // a letter the code page writes as "?") the low byte of its UTF-16 unit.
+  const struct {
+    const char* name;
+    QString text;
+    const char* hex;
+  } cases[] = {
+      {"chinese", QString::fromUtf8("中文"), "d6d0cec4"},
+      {"korean", QString::fromUtf8("한국"), "5c6d"},
+      {"other korean", QString::fromUtf8("서울"), "1cb8"},
+      {"euro sign, one byte in the code page", QString::fromUtf8("€"), "ac"},
+      {"accented letter with a code", QString::fromUtf8("é"), "a8a6"},
+      {"thai", QString::fromUtf8("ไทย"), "441722"},
+      {"emoji, each half of the pair", QString::fromUtf8("😀"), "3d00"},
+      {"mixed", QString::fromUtf8("/p/x😀中.html"), "2f702f783d00d6d02e68746d6c"},
+  };
+  for (const auto& c : cases) {
+    const QByteArray bytes = QByteArray::fromHex(c.hex);
+    const QString expected = QString::fromLatin1(
+        QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().toUpper());
+    EXPECT_EQ(Md5Text(c.text, 32), expected) << c.name;
+    EXPECT_EQ(Md5Key(c.text), expected.mid(8, 16).toULongLong(nullptr, 16)) << c.name;
+  }
+  EXPECT_NE(Md5Text(QString::fromUtf8("/p/한국.html"), 16),
+            Md5Text(QString::fromUtf8("/p/서울.html"), 16));
   EXPECT_EQ(ToGbk(QString::fromUtf8("中文")), QByteArray::fromHex("d6d0cec4"));
   EXPECT_EQ(FromGbk(QByteArray::fromHex("d6d0cec4")), QString::fromUtf8("中文"));
-  EXPECT_EQ(Md5Text(QString::fromUtf8("中文"), 32),
-            QString::fromLatin1(QCryptographicHash::hash(QByteArray::fromHex("d6d0cec4"),
-                                                          QCryptographicHash::Md5)
-                                    .toHex()
-                                    .toUpper()));
 }
 
 TEST(Md5Key, IsTheSixteenDigitFormAsANumber) {
