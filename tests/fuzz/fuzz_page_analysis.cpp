@@ -8,7 +8,8 @@
 // that every path runs; the results keep their documented shape.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   QString page = FuzzText(data, size);
-  if (page.size() < qm::kMinPageLength) page += QString(qm::kMinPageLength - page.size(), QLatin1Char(' '));
+  if (page.size() < qm::kMinPageLength)
+    page += QString(qm::kMinPageLength - page.size(), QLatin1Char(' '));
   qm::CrawlSettings settings;
   settings.FileTypes = QStringLiteral("jpg*");
   settings.SiteOnly = (size % 2) == 1;
@@ -17,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QString address = QStringLiteral("http://fuzz.example/dir/page.html");
   QString images;
   std::int32_t imgCount = -1, linkCount = -1;
-  const QString links = qm::AnalysePageText(page, address, images, imgCount, linkCount, settings, seen);
+  const QString links =
+      qm::AnalysePageText(page, address, images, imgCount, linkCount, settings, seen);
   if (imgCount >= 0 && images.count(QStringLiteral("\r\n")) < imgCount) __builtin_trap();
   if (linkCount >= 0 && links.count(QStringLiteral("\r\n")) < linkCount) __builtin_trap();
   if (links != links.toLower()) __builtin_trap();  // every address comes out lower-case
@@ -30,11 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (refLinks != links || refImages != images || refImgCount != imgCount ||
       refLinkCount != linkCount || refAddress != address)
     __builtin_trap();
-  // (A link may hold line breaks of its own, so a list can hold more CR LF than
-  // entries.)
-  // A second analysis of the same page lists again only links that the first
-  // one passed over as part of a longer listed link: each is found in the
-  // first list.
+  // A second analysis lists again only links the first one passed over as
+  // part of a longer listed link (links may hold line breaks of their own).
   QString again = QStringLiteral("http://fuzz.example/dir/page.html");
   std::int32_t i2 = 0, l2 = 0;
   QString img2;
