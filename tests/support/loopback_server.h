@@ -1,82 +1,75 @@
 #pragma once
-// Loopback HTTP(S) servers for tests: routes with a given status, header lines
-// sent exactly as given (name case kept), a body, an optional delay, an
-// optional cut-off mid-body and an optional missing Content-Length; a record
-// of every request received. Listens on 127.0.0.1 only, on a free port.
-#include <atomic>
-#include <cstdint>
+// A loopback HTTP server for tests, on 127.0.0.1 and a free port. A route is
+// the answer as written: status, header lines sent exactly as given, body;
+// plus a delay (one longer than the client's time-out is a stall), a cut
+// after some body bytes, no length header at all or a lower-case one. As
+// options of the same server: HTTPS with a self-signed certificate for a
+// wrong host name, and a forward proxy (CONNECT tunnels; or refusing all).
+// Every request is recorded.
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qmtest {
 
 struct Route {
   int status = 200;
-  std::string reason;                    // empty: a standard reason phrase
+  std::string reason;                    // empty: "Answer"
   std::vector<std::string> headerLines;  // "Name: value", sent as written
   std::string body;
-  int delayMs = 0;                       // wait before answering
-  long cutAfter = -1;                    // >= 0: send only this many body bytes, then close
-  bool noContentLength = false;          // send no Content-Length (body ends with the connection)
-  bool lowerCaseLength = false;          // spell the length header "content-length: "
+  int delayMs = 0;               // wait before answering; the server's end cuts it short
+  long cutAfter = -1;            // >= 0: send only this many body bytes, then close
+  bool noContentLength = false;  // no length header: the body ends with the connection
+  bool lowerCaseLength = false;  // "content-length: " instead of "Content-Length: "
 };
 
 struct RecordedRequest {
   std::string method;
-  std::string target;                                          // path and query as sent
-  std::vector<std::pair<std::string, std::string>> headers;   // name case kept
+  std::string target;                                        // as sent, query included
+  std::vector<std::pair<std::string, std::string>> headers;  // name case kept
   std::string body;
-  std::string Header(const std::string& name) const;          // case-insensitive lookup, "" if absent
+  std::string Header(const std::string& name) const;  // any case; "" when absent
   bool HasHeader(const std::string& name) const;
 };
 
 class LoopbackServer {
  public:
   enum class Scheme { Http, Https };
-  // Https uses a self-signed certificate made at start-up for a wrong host name.
   explicit LoopbackServer(Scheme scheme = Scheme::Http);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-  // Serves `route` for an exact target path (query string excluded from the match
-  // unless `path` holds one); "*" answers every path served by no other route.
-  // Unknown paths get 404 with a short body.
+  // The route for a target: the whole target, else its path without the
+  // query, else "*"; else 404.
   void Serve(const std::string& path, Route route);
-  // Dynamic answer, for tests that need it.
   void ServeFn(const std::string& path, std::function<Route(const RecordedRequest&)> fn);
 
   int Port() const;
-  // "http://127.0.0.1:PORT" + path (or https).
-  std::string Url(const std::string& path = "/") const;
+  std::string Url(const std::string& path = "/") const;  // "http(s)://127.0.0.1:PORT" + path
   std::vector<RecordedRequest> Requests() const;
   std::size_t RequestCount() const;
   void ClearRequests();
+
+ protected:
+  enum class Mode { Serve, Proxy, RefusingProxy };
+  LoopbackServer(Scheme scheme, Mode mode);
 
  private:
   struct Impl;
   std::unique_ptr<Impl> d;
 };
 
-// A small forward proxy on 127.0.0.1: plain HTTP requests with absolute
-// targets are forwarded; CONNECT is tunnelled. `refuse` answers every request
-// with 403 without forwarding.
-class ForwardProxy {
+// The server as a forward proxy: absolute-form requests go on to the loopback
+// server they name, CONNECT opens a tunnel; `refuse` answers everything 403.
+class ForwardProxy : public LoopbackServer {
  public:
-  explicit ForwardProxy(bool refuse = false);
-  ~ForwardProxy();
-  int Port() const;
-  std::string HostPort() const;  // "127.0.0.1:PORT"
-  std::size_t RequestCount() const;
-  std::vector<std::string> Targets() const;  // request targets as received
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> d;
+  explicit ForwardProxy(bool refuse = false)
+      : LoopbackServer(Scheme::Http, refuse ? Mode::RefusingProxy : Mode::Proxy) {}
+  std::string HostPort() const { return "127.0.0.1:" + std::to_string(Port()); }
+  std::vector<std::string> Targets() const;
 };
 
 // A port on 127.0.0.1 that nothing listens on.
