@@ -9,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace qmtest {
@@ -37,20 +36,21 @@ struct RecordedRequest {
 class LoopbackServer {
  public:
   enum class Scheme { Http, Https };
-  explicit LoopbackServer(Scheme scheme = Scheme::Http);
+  explicit LoopbackServer(Scheme scheme = Scheme::Http) : LoopbackServer(scheme, Mode::Serve) {}
   ~LoopbackServer();
-  LoopbackServer(const LoopbackServer&) = delete;
-  LoopbackServer& operator=(const LoopbackServer&) = delete;
 
   // The route for a target: the whole target, else its path without the
   // query, else "*"; else 404.
-  void Serve(const std::string& path, Route route);
   void ServeFn(const std::string& path, std::function<Route(const RecordedRequest&)> fn);
-
-  int Port() const;
-  std::string Url(const std::string& path = "/") const;  // "http(s)://127.0.0.1:PORT" + path
+  void Serve(const std::string& path, Route route) {
+    ServeFn(path, [route = std::move(route)](const RecordedRequest&) { return route; });
+  }
+  int Port() const { return port_; }
+  std::string Url(const std::string& path = "/") const {  // "http(s)://127.0.0.1:PORT" + path
+    return (https_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
+  }
   std::vector<RecordedRequest> Requests() const;
-  std::size_t RequestCount() const;
+  std::size_t RequestCount() const { return Requests().size(); }
   void ClearRequests();
 
  protected:
@@ -58,6 +58,8 @@ class LoopbackServer {
   LoopbackServer(Scheme scheme, Mode mode);
 
  private:
+  bool https_;
+  int port_ = 0;  // set while `d` is made
   struct Impl;
   std::unique_ptr<Impl> d;
 };
@@ -69,7 +71,11 @@ class ForwardProxy : public LoopbackServer {
   explicit ForwardProxy(bool refuse = false)
       : LoopbackServer(Scheme::Http, refuse ? Mode::RefusingProxy : Mode::Proxy) {}
   std::string HostPort() const { return "127.0.0.1:" + std::to_string(Port()); }
-  std::vector<std::string> Targets() const;
+  std::vector<std::string> Targets() const {
+    std::vector<std::string> targets;
+    for (const RecordedRequest& r : Requests()) targets.push_back(r.target);
+    return targets;
+  }
 };
 
 // A port on 127.0.0.1 that nothing listens on.

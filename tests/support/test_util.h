@@ -9,20 +9,12 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
-#include <QStringList>
-#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <iterator>
-#include <mutex>
 #include <random>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "crawl/crawl_fixture.h"
 #include "download/download_state.h"
@@ -45,7 +37,7 @@ inline std::set<std::string> ListFolder(const std::string& folder) {
 
 inline std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline void WriteWhole(const std::string& path, const std::string& bytes) {
@@ -54,29 +46,23 @@ inline void WriteWhole(const std::string& path, const std::string& bytes) {
 
 // `size` bytes of every value, NUL included; the same for the same seed.
 inline std::string Garbage(std::size_t size, unsigned seed) {
-  std::mt19937_64 gen(seed);
+  std::mt19937 gen(seed);
   std::string out(size, '\0');
-  for (std::size_t i = 0; i < size; i += 8) {
-    const std::uint64_t v = gen();
-    std::memcpy(out.data() + i, &v, std::min<std::size_t>(8, size - i));
-  }
+  for (char& c : out) c = static_cast<char>(gen());
   return out;
 }
 
 // Whether `name` is `base` behind a random prefix: six of the characters
 // RandomText draws and "-".
 inline bool IsPrefixed(const std::string& name, const std::string& base) {
-  static const std::string kDrawn = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ123456789";
-  return name.size() == base.size() + 7 && name.find_first_not_of(kDrawn) == 6 && name[6] == '-' &&
-         name.compare(7, std::string::npos, base) == 0;
+  return name.size() == base.size() + 7 && name[6] == '-' && name.ends_with(base) &&
+         name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ123456789") ==
+             6;
 }
 
 // A 200 answer with `body` (its length declared), after `delayMs`.
 inline Route Reply(const std::string& body, int delayMs = 0) {
-  Route route;
-  route.body = body;
-  route.delayMs = delayMs;
-  return route;
+  return {200, {}, {}, body, delayMs};
 }
 
 // Polls `done`, letting events run, until it holds or `seconds` pass.
@@ -101,15 +87,9 @@ inline bool WaitForWorkers(qm::DownloadState& state, int count = 0) {
 
 // Waits at the end of its scope until the workers of `state` have ended: they
 // use the state, which must outlive them even when a test fails half-way.
-class WorkerGuard {
- public:
-  explicit WorkerGuard(qm::DownloadState& state) : state_(state) {}
-  ~WorkerGuard() { WaitForWorkers(state_); }
-  WorkerGuard(const WorkerGuard&) = delete;
-  WorkerGuard& operator=(const WorkerGuard&) = delete;
-
- private:
-  qm::DownloadState& state_;
+struct WorkerGuard {
+  qm::DownloadState& state;
+  ~WorkerGuard() { WaitForWorkers(state); }
 };
 
 inline int Downloaders() { return qm::ProcessCount(QStringLiteral("qmdown")); }
@@ -127,25 +107,20 @@ struct RunResult {
 };
 
 // Runs the built downloader with `args` to its end.
-inline RunResult RunQmdown(const QStringList& args, const QString& workDir = {},
-                           const std::function<void()>& childSetup = {}) {
+inline RunResult RunQmdown(const QStringList& args, const QString& workDir = {}) {
   QProcess process;
-  if (childSetup) process.setChildProcessModifier(childSetup);
-  if (!workDir.isEmpty()) process.setWorkingDirectory(workDir);
+  process.setWorkingDirectory(workDir);
   process.start(kQmdown, args);
-  RunResult result;
-  if (!process.waitForStarted(30000) || !process.waitForFinished(180000)) return result;
-  result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  result.out = process.readAllStandardOutput();
-  result.err = process.readAllStandardError();
-  return result;
+  if (!process.waitForStarted(30000) || !process.waitForFinished(180000)) return {};
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 // The lines of the dispatcher's error file in `folder`, read as GBK; empty
 // unless the file ends with CR LF.
 inline QStringList ErrorFileLines(const QString& folder) {
   const std::string raw = ReadWhole((folder + QStringLiteral("/errLog.txt")).toStdString());
-  if (raw.size() < 2 || raw.compare(raw.size() - 2, 2, "\r\n") != 0) return {};
+  if (!raw.ends_with("\r\n")) return {};
   QStringList lines = qm::FromGbk(QByteArray::fromStdString(raw)).split(QStringLiteral("\r\n"));
   lines.removeLast();  // the empty piece after the last CR LF
   return lines;
@@ -170,11 +145,11 @@ struct Call {
 inline std::vector<Call> Calls(const std::string& records) {
   std::vector<Call> calls;
   for (const std::string& name : ListFolder(records)) {
-    if (name.size() < 5 || name.compare(name.size() - 5, 5, ".done") != 0) continue;
+    if (!name.ends_with(".done")) continue;
     const std::string stem = records + "/" + name.substr(0, name.size() - 5);
-    std::string cwd = ReadWhole(stem + ".cwd");
-    if (!cwd.empty()) cwd.pop_back();  // the line end
-    calls.push_back({ReadWhole(stem + ".argc"), ReadWhole(stem + ".arg"), cwd});
+    const std::string cwd = ReadWhole(stem + ".cwd");
+    calls.push_back({ReadWhole(stem + ".argc"), ReadWhole(stem + ".arg"),
+                     cwd.substr(0, cwd.size() - 1)});  // without the line end
   }
   return calls;
 }
