@@ -23,13 +23,13 @@ class FakeDispatchHost : public qm::DispatchHost {
   QString ProgramFolder() const override { return folder; }
   void DisableTimer2() override { events << "DisableTimer2"; }
   void ShowCritical(const QString& t, const QString& n) override {
-    events << "Critical:" + t + "|" + n;
+    events << "Critical:" + t + '|' + n;
   }
   void ProcessEvents() override { events << "ProcessEvents"; }
   // Whether event `i` logs a new worker by its thread id.
   bool LoggedWorker(qsizetype i = 0) const {
-    return events.size() > i && events[i].startsWith(QStringLiteral("Ag:建立下载线程: ")) &&
-           events[i].section(' ', 1).toULongLong() > 0;
+    return events.value(i).startsWith("Ag:建立下载线程: ") &&
+           events.value(i).section(' ', 1).toULongLong();
   }
 };
 

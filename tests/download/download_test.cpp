@@ -1,6 +1,6 @@
-// Saving images (DownloadFiles, StoreFile, the random name prefix), the
-// downloader's command line, and the download timer's tick without the
-// downloader program beside the crawler, with the worker threads it starts.
+// Saving images (DownloadFiles, StoreFile, the random name prefix), and the
+// download timer's tick without the downloader program beside the crawler,
+// with the worker threads it starts.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,15 +18,10 @@ using DownloadFilesTest = DispatchFixture;
 using DispatcherTest = DispatchFixture;
 using WorkerTest = DispatchFixture;
 
-void Download(const std::string& folder, const QString& list, std::int32_t minBytes) {
-  qm::DownloadFiles(list, minBytes, {Q(folder), nullptr});
-}
-
 TEST_F(DownloadFilesTest, HttpPiecesReachingTheMinimumAreSavedInOrderBesideTakenNames) {
   const struct {
     const char *path, *savedAs;  // the name saved as, "~" standing for a random prefix
-    int size, status;
-    bool lowerCaseLength;
+    int size, status, lowerCaseLength;
   } cases[] = {
       {"/img/equal.jpg", "equal.jpg=100", 100, 200, false},
       {"/one-below.jpg", nullptr, 99, 200, false},
@@ -45,15 +40,15 @@ TEST_F(DownloadFilesTest, HttpPiecesReachingTheMinimumAreSavedInOrderBesideTaken
     list += Url(c.path);
     if (c.savedAs) expected.insert(c.savedAs);
   }
-  Download(save.Path(), list, 100);
+  qm::DownloadFiles(list, 100, {Q(save.Path()), nullptr});
   for (const auto& name : ListFolder(save.Path())) {
     const std::string body = ReadWhole(save.File(name)), base = name.substr(7);
     saved.insert((IsPrefixed(name, base) ? "~" + base : name) + "=" + std::to_string(body.size()));
   }
   EXPECT_EQ(saved, expected);
-  const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), std::size(cases));
-  for (std::size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(requests[i].target, cases[i].path);
+  ASSERT_EQ(server.RequestCount(), std::size(cases));  // in list order
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(server.Requests()[i].target, cases[i].path);
 }
 
 TEST_F(DownloadFilesTest, CrawlerMarksEachAddressBeforeItsRequestUntilTheListIsCleared) {
@@ -112,12 +107,11 @@ TEST_F(DispatcherTest, DoneListEmptiedPastThreeMegaCharactersOnlyWhileTheCrawlRu
   qm::Timer2_Timer(state, host);
   EXPECT_EQ(state.DoneList.Count(), 185042u);
   state.DoneList.Insert(185043);
-  const QString queue = DeadAddress("a.jpg");
-  state.AppendToQueue(queue);
+  state.AppendToQueue(DeadAddress("a.jpg"));
   host.running = false;
   qm::Timer2_Timer(state, host);
   EXPECT_EQ(host.events, QStringList{"StopA"});  // and nothing else
-  EXPECT_EQ(state.Queue(), queue);
+  EXPECT_EQ(state.Queue(), DeadAddress("a.jpg"));
   EXPECT_EQ(state.DoneList.Count(), 185043u);
   host.running = true;
   qm::Timer2_Timer(state, host);
@@ -128,14 +122,13 @@ TEST_F(DispatcherTest, WorkerStartsOnlyBelowTheLimitReadAsANumberAndForAnHttpAdd
   const QString dead = DeadAddress("a.jpg");
   const struct {
     const char *name, *limit;
-    int alive;
     QString queue;
-    bool starts;
+    int alive, starts;
   } cases[] = {
-      {"one below the limit", "5", 4, dead, true}, {"at the limit", "5", 5, dead, false},
-      {"fraction above", "2.5", 2, dead, true},    {"fraction below", "2.5", 3, dead, false},
-      {"leading number", "1kb", 0, dead, true},    {"no number", "abc", 0, dead, false},
-      {"empty pieces", "5", 0, "\"\"", false},     {"no http", "5", 0, "HTTP://x/b.jpg\"", false},
+      {"one below the limit", "5", dead, 4, true}, {"at the limit", "5", dead, 5, false},
+      {"fraction above", "2.5", dead, 2, true},    {"fraction below", "2.5", dead, 3, false},
+      {"leading number", "1kb", dead, 0, true},    {"no number", "abc", dead, 0, false},
+      {"empty pieces", "5", "\"\"", 0, false},     {"no http", "5", "HTTP://x/b.jpg\"", 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -145,21 +138,20 @@ TEST_F(DispatcherTest, WorkerStartsOnlyBelowTheLimitReadAsANumberAndForAnHttpAdd
     state.AppendToQueue(c.queue);
     state.ThreadCount = static_cast<std::int16_t>(c.alive);  // workers counted as alive
     qm::Timer2_Timer(state, host);
-    EXPECT_EQ(host.events.size(), c.starts ? 1 : 0);
-    EXPECT_EQ(host.LoggedWorker(), c.starts);
+    EXPECT_EQ(host.events.size(), c.starts);
+    EXPECT_EQ(host.LoggedWorker(), c.starts == 1);
     ASSERT_TRUE(WaitForWorkers(state, c.alive));
-    EXPECT_EQ(state.Queue().isEmpty(), c.starts);
+    EXPECT_EQ(state.Queue().isEmpty(), c.starts == 1);
   }
   state.ThreadCount = 0;
 }
 
 TEST_F(DispatcherTest, SizeBoundBeyond32BitsStopsTheCrawlBeforeTakingTheQueue) {
-  const QString queue = DeadAddress("a.jpg");
-  state.AppendToQueue(queue);
+  state.AppendToQueue(DeadAddress("a.jpg"));
   state.MinSizeKb = 2097152;  // 2^31 bytes
   qm::Timer2_Timer(state, host);
   EXPECT_EQ(host.events, (QStringList{"DisableTimer2", "StopA", "Critical:溢出|6"}));
-  EXPECT_EQ(state.Queue(), queue);
+  EXPECT_EQ(state.Queue(), DeadAddress("a.jpg"));
   const QStringList error = ErrorFileLines(Q(program.Path()));  // read as GBK
   EXPECT_TRUE(error.value(1).endsWith("&min=2147483648&url=")) << error.value(1).toStdString();
   EXPECT_EQ(error.value(2), "错误:溢出  -  代码:6");

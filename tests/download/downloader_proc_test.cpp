@@ -26,9 +26,7 @@ class DispatcherProcTest : public DispatchFixture {
     WaitUntil([&] { return Calls(records.Path()).size() >= n; });
     return Calls(records.Path());
   }
-  QString Head(int min = 0) {
-    return QStringLiteral("s=%1&min=%2&url=").arg(Q(save.Path())).arg(min);
-  }
+  QString Head(int min = 0) { return QString("s=%1&min=%2&url=").arg(Q(save.Path())).arg(min); }
   TempDir records;
 };
 
@@ -55,7 +53,6 @@ TEST_F(DispatcherProcTest, DownloaderGetsTheQueueWhileItIsThereAndTheFolderFitsI
     EXPECT_EQ(ReadWhole(save.File(name + "/" + name)), "picture");
     host.events.removeLast();
   }
-  EXPECT_EQ(Calls(records.Path()).size(), 1u);
 }
 
 // Counted by the executable's whole name in any case; an ended process not yet
