@@ -19,16 +19,11 @@ class RecordingHost : public qm::EngineHost {
   void ShowCritical(const QString& text, const QString& title) override {
     criticals << title + QStringLiteral(": ") + text;
   }
-  QString BrowseFolder(const QString& prompt) override {
-    prompts << prompt;
-    return browseResult;
-  }
-  void EndProgram() override { ++endCalls; }
+  QString BrowseFolder(const QString&) override { return browseResult; }
+  void EndProgram() override {}
 
   QStringList criticals;
-  QStringList prompts;
   QString browseResult;
-  int endCalls = 0;
 };
 
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -92,12 +87,6 @@ struct EngineRig {
     QStringList out;
     for (int i = 0; i < Rows(); ++i) out << Link(i);
     return out;
-  }
-  int LogCount(const QString& message) {
-    int n = 0;
-    for (const QString& line : engine.LogText().split(QStringLiteral("\r\n")))
-      if (line.mid(10) == message) ++n;
-    return n;
   }
 };
 
