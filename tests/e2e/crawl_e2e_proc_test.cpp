@@ -1,0 +1,127 @@
+// Whole crawls of loopback sites, with the downloader program beside the
+// crawler (these tests start and count its processes) or worker threads.
+#include <QDir>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include "ui/window_test_support.h"
+
+namespace {
+
+using namespace qmtest;
+
+// Every qualifying picture is saved byte for byte (by processes once per
+// mention, by threads once thanks to the done-list); nothing too small, of
+// another type or from an error page. The start page's hostile addresses, one
+// holding a NUL, one of 130,000 characters and two pages differing only in
+// Korean letters, stop nothing.
+class SiteCrawl : public ::testing::TestWithParam<bool> {};  // with the downloader program
+
+TEST_P(SiteCrawl, SavesEveryQualifyingPictureAndGoesOn) {
+  ASSERT_TRUE(WaitUntil([] { return Downloaders() == 0; }));
+  LoopbackServer server;
+  const std::vector<std::string> pages = {"/", "/p/한국.html", "/p/서울.html"};
+  std::map<std::string, std::string> bytes;              // every picture's
+  std::map<std::string, int> expected, copies, fetched;  // qualifying pictures: copies, requests
+  auto picture = [&](const std::string& name, std::size_t size) {
+    server.Serve("/img/" + name, Reply(bytes[name] = Garbage(size, size)));
+    if (size >= 2048 && name.ends_with(".jpg"))
+      expected[name] = GetParam() ? expected[name] + 1 : 1;
+    return "<img src='/img/" + name + "'>";
+  };
+  Route errorPage = Reply(std::string(150 * 1024, 'e'));
+  errorPage.status = 404;
+  server.Serve("/img/missing.jpg", errorPage);
+  std::string start = "<img src='/img/missing.jpg'><img src='/img/b" + std::string(1, '\0') +
+                      "ad.jpg'><img src='/img/" + std::string(130000, 'x') + ".jpg'>";
+  for (std::size_t i = pages.size(); i-- > 0;) {
+    const std::string n = std::to_string(i), body = i ? "" : start;
+    start += "<a href='" + pages[i] + "'>p</a>";
+    server.Serve(
+        QUrl::toPercentEncoding(Q(pages[i]), "/").toStdString(),
+        Html(LongPage(body + picture("own" + n + ".jpg", 3000 + i) + picture("shared.jpg", 2048) +
+                      picture("small" + n + ".jpg", 2047) + picture("other.png", 6000))));
+  }
+
+  EngineRig rig;
+  WorkerGuard workers{rig.engine.Downloads()};
+  YieldScope yields;
+  ASSERT_TRUE(!GetParam() || InstallQmdown(Q(rig.dir.File("qmdown"))));
+  for (auto [box, text] : {std::pair{4, "2kb"}, {7, "50ms"}, {8, "5"}})
+    rig.engine.SetTxt(box, text);
+  rig.engine.Timer2().setInterval(100);  // the download timer, shortened for the test
+  rig.Seed(Q(server.Url("/")));
+  rig.Start();
+  const std::string folder = rig.dir.File("imgdown");  // the default
+  std::size_t files = 0;
+  for (const auto& [name, count] : expected) files += count;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return rig.Rows() == 2 && rig.engine.Downloads().Queue().isEmpty() &&
+               LiveWorkers(rig.engine.Downloads()) == 0 && Downloaders() == 0 &&
+               ListFolder(folder).size() >= files;
+      },
+      180));
+  EXPECT_TRUE(rig.engine.Running());
+  for (const std::string& file : ListFolder(folder)) {
+    const std::string name =
+        expected.count(file) ? file : file.substr(7);  // behind a random prefix
+    ++copies[name];
+    EXPECT_EQ(ReadWhole(folder + "/" + file), bytes[name]) << file;
+  }
+  EXPECT_EQ(copies, expected);
+  for (const auto& request : server.Requests()) ++fetched[request.target];
+  for (const auto& [name, count] : expected) EXPECT_EQ(fetched["/img/" + name], count) << name;
+  EXPECT_EQ(fetched["/img/other.png"], 0);
+  EXPECT_TRUE(rig.host.criticals.isEmpty()) << rig.host.criticals.join('\n').toStdString();
+  EXPECT_FALSE(QFile::exists(Q(rig.dir.File("errLog.txt"))));
+  rig.engine.Click(qm::kBtnStart);  // stop
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SiteCrawl, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Downloader" : "Threads"; });
+
+// The demo's printed walk-through followed literally through the window: the
+// demo site served with its steps printed, the printed address typed, the
+// clicks named; links listed, pictures saved by real downloaders into the
+// folder the steps name.
+using DemoWalkThrough = WindowTest;
+
+TEST_F(DemoWalkThrough, PrintedStepsListTheSiteAndSavePictures) {
+  Make(QStringLiteral(QM_BIN_DIR));  // beside the downloader, as in a build folder
+  QProcess server;                   // ends with the test
+  const QString site = Q(dir.File("site"));
+  ASSERT_EQ(QProcess::execute(QStringLiteral(QM_BIN_DIR "/qm_site_gen"), {"demo", site}), 0);
+  server.start(QStringLiteral(QM_BIN_DIR "/qm_serve"), {"--demo", site});
+  QString printed;
+  ASSERT_TRUE(WaitUntil([&] {
+    server.waitForReadyRead(100);
+    printed += QString::fromUtf8(server.readAllStandardOutput());
+    return printed.contains(QStringLiteral("停 止"));
+  }));
+  const auto steps =
+      QRegularExpression(QStringLiteral("Type (\\S+) into 采集网址.*saved into\\s+(\\S+)"),
+                         QRegularExpression::DotMatchesEverythingOption)
+          .match(printed);
+  ASSERT_TRUE(steps.hasMatch()) << printed.toStdString();
+  QDir images(steps.captured(2));
+  images.removeRecursively();
+
+  ClickAt(Button(qm::kBtnFold));                // 1. unfold
+  TypeInto(window->Txt(2), steps.captured(1));  // 2. the printed address
+  ClickAt(Button(qm::kBtnSite));                // 3. the site switch, twice
+  ClickAt(Button(qm::kBtnSite));
+  ClickAt(Button(qm::kBtnStart));  // 4. start
+  const bool saved = WaitUntil([&] { return !images.entryList(QDir::Files).isEmpty(); }, 120);
+  ClickAt(Button(qm::kBtnStart));  // 5. stop
+  EXPECT_EQ(Button(qm::kBtnStart)->Caption(), QStringLiteral("开 始"));
+  ASSERT_TRUE(saved) << window->Engine().Lv().ItemCount() << " rows\n" << Log().toStdString();
+  for (const QFileInfo& file : images.entryInfoList(QDir::Files))
+    EXPECT_GE(file.size(), 100 * 1024) << file.fileName().toStdString();
+  EXPECT_GT(window->Lab(6)->text().toInt(), 1);  // the links listed
+  EXPECT_TRUE(criticals.isEmpty());
+  WaitUntil([] { return Downloaders() == 0; });
+  images.removeRecursively();
+}
+
+}  // namespace
