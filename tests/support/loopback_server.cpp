@@ -112,19 +112,12 @@ struct Conn {
   }
 };
 
-// Copies bytes both ways between two sockets until both directions end or `stop` is signalled.
-void Relay(int a, int b, int stop) {
-  pollfd p[3] = {{a, POLLIN, 0}, {b, POLLIN, 0}, {stop, POLLIN, 0}};
+// Copies bytes from one socket to another until the first ends or `stop` is signalled.
+void Pump(int from, int to, int stop) {
   char buf[65536];
-  while ((p[0].fd >= 0 || p[1].fd >= 0) && ::poll(p, 3, -1) >= 0 && !p[2].revents) {
-    for (int i = 0; i < 2; ++i) {
-      if (!p[i].revents) continue;
-      const long n = ::recv(p[i].fd, buf, sizeof buf, 0);
-      if (n > 0 && !Send(i ? a : b, std::string(buf, std::size_t(n)))) return;
-      if (n <= 0) ::shutdown(i ? a : b, SHUT_WR);
-      if (n <= 0) p[i].fd = -1;
-    }
-  }
+  for (long n; Wait(stop, from) && (n = ::recv(from, buf, sizeof buf, 0)) > 0;)
+    if (!Send(to, std::string(buf, static_cast<std::size_t>(n)))) break;
+  ::shutdown(to, SHUT_WR);
 }
 
 }  // namespace
@@ -174,11 +167,7 @@ struct LoopbackServer::Impl {
           if (!fn && routes.count(key)) fn = routes[key];
       }
       if (mode != Mode::Serve) return Proxy(c, r);
-      const Route route = fn ? fn(r)
-                             : Route{404,
-                                     "Not Found",
-                                     {"Content-Type: text/html"},
-                                     "<html><body><h1>404 Not Found</h1></body></html>"};
+      const Route route = fn ? fn(r) : Route{404, "Not Found", {}, "<h1>404 Not Found</h1>"};
       if (route.delayMs > 0 && !Wait(stop, -1, route.delayMs)) return;
       std::string out = "HTTP/1.1 " + std::to_string(route.status) + " " +
                         (route.reason.empty() ? "Answer" : route.reason) + "\r\n";
@@ -221,8 +210,10 @@ struct LoopbackServer::Impl {
       if (!Is(name, "Connection") && !Is(name, "Proxy-Connection"))
         head += name + ": " + value + "\r\n";
     if (tunnel ? Send(c.fd, "HTTP/1.1 200 Connection established\r\n\r\n") && Send(up, c.in)
-               : Send(up, head + "\r\n" + r.body + c.in))
-      Relay(c.fd, up, stop);
+               : Send(up, head + "\r\n" + r.body + c.in)) {
+      std::jthread back([&] { Pump(up, c.fd, stop); });
+      Pump(c.fd, up, stop);
+    }
     ::close(up);
   }
 };

@@ -1,7 +1,8 @@
 // Entry point of the headless test programs: one QCoreApplication for the
 // whole run, and the HTTP client's global set-up before any thread starts.
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 
 #include "web/http.h"
 

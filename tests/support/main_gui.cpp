@@ -1,7 +1,8 @@
 // Entry point of the window tests: a QApplication on the offscreen platform,
 // so no test ever needs a display or waits on a dialog.
-#include <QApplication>
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 #include "web/http.h"
 

@@ -126,14 +126,13 @@ inline QStringList ErrorFileLines(const QString& folder) {
   return lines;
 }
 
-// A stand-in for a program at `program`: every run records its folder, the
-// number of its arguments and its first argument, byte for byte, in files of
-// its own in `records`.
+// A stand-in for a program at `program`: every run records the number of
+// its arguments, its folder and its first argument, byte for byte, in a file
+// of its own in `records`, which appears whole.
 inline void WriteRecorder(const std::string& program, const std::string& records) {
-  WriteWhole(program, "#!/bin/sh\nn='" + records +
-                          "/call.'$(date +%s%N).$$\n"
-                          "pwd > \"$n.cwd\"\nprintf '%s' \"$#\" > \"$n.argc\"\n"
-                          "printf '%s' \"$1\" > \"$n.arg\"\ntouch \"$n.done\"\n");
+  WriteWhole(program, "#!/bin/sh\nn='" + records + "/'$(date +%s%N).$$\n" +
+                          "{ printf '%s\\n' \"$#\"; pwd; printf '%s' \"$1\"; } > \"$n.part\"\n" +
+                          "mv \"$n.part\" \"$n.call\"\n");
   ::chmod(program.c_str(), 0700);
 }
 
@@ -145,11 +144,10 @@ struct Call {
 inline std::vector<Call> Calls(const std::string& records) {
   std::vector<Call> calls;
   for (const std::string& name : ListFolder(records)) {
-    if (!name.ends_with(".done")) continue;
-    const std::string stem = records + "/" + name.substr(0, name.size() - 5);
-    const std::string cwd = ReadWhole(stem + ".cwd");
-    calls.push_back({ReadWhole(stem + ".argc"), ReadWhole(stem + ".arg"),
-                     cwd.substr(0, cwd.size() - 1)});  // without the line end
+    const std::string s = name.ends_with(".call") ? ReadWhole(records + "/" + name) : "";
+    const std::size_t a = s.find('\n'), b = s.find('\n', a + 1);
+    if (b != std::string::npos)
+      calls.push_back({s.substr(0, a), s.substr(b + 1), s.substr(a + 1, b - a - 1)});
   }
   return calls;
 }
