@@ -255,12 +255,10 @@ QString ImageList(QStringView normalised, const std::vector<Span>& spans, const 
   QString list(length, Qt::Uninitialized);
   char16_t* write = reinterpret_cast<char16_t*>(list.data());
   for (const Image& image : kept) {
-    if (image.rooted) {
-      std::memcpy(write, root.utf16(), static_cast<std::size_t>(root.size()) * 2);
-      write += root.size();
-    }
-    std::memcpy(write, image.rest.utf16(), static_cast<std::size_t>(image.rest.size()) * 2);
-    write += image.rest.size();
+    // An empty candidate may have no storage at all: copied by count, never
+    // through memcpy with a null source.
+    if (image.rooted) write = std::copy_n(root.utf16(), root.size(), write);
+    write = std::copy_n(image.rest.utf16(), image.rest.size(), write);
     *write++ = u'\r';
     *write++ = u'\n';
   }
