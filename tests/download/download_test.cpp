@@ -51,6 +51,23 @@ TEST_F(DownloadFilesTest, HttpPiecesReachingTheMinimumAreSavedInOrderBesideTaken
     EXPECT_EQ(server.Requests()[i].target, cases[i].path);
 }
 
+TEST_F(DownloadFilesTest, NamesThatNameNoNewFileAreRefused) {
+  // ".", ".." and a name past 255 bytes are never saved; an address ending in
+  // "/" is abandoned in an empty folder and saved as a bare prefix beside a file.
+  server.Serve("*", Reply("picture"));
+  const qm::DownloadOptions options{Q(save.Path()), nullptr};
+  qm::DownloadFiles(Url("/a/.") + Url("/a/..") + Url("/" + std::string(256, 'n')) + Url("/d/"), 0,
+                    options);
+  EXPECT_TRUE(ListFolder(save.Path()).empty());
+  qm::DownloadFiles(Url("/" + std::string(255, 'n')) + Url("/d/"), 0, options);
+  const auto files = ListFolder(save.Path());
+  ASSERT_EQ(files.size(), 2u);
+  ASSERT_TRUE(files.count(std::string(255, 'n')));
+  const std::string bare =
+      *files.begin() == std::string(255, 'n') ? *files.rbegin() : *files.begin();
+  EXPECT_TRUE(IsPrefixed(bare, "")) << bare;
+}
+
 TEST_F(DownloadFilesTest, CrawlerMarksEachAddressBeforeItsRequestUntilTheListIsCleared) {
   server.Serve("/twice.jpg", Reply("twice"));
   server.Serve("/small.jpg", Reply("tiny"));
