@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <chrono>
+
 #include "dispatcher_fake_host.h"
 #include "download/download_files.h"
 #include "download/store_file.h"
@@ -74,8 +76,11 @@ TEST_F(DownloadFilesTest, CrawlerMarksEachAddressBeforeItsRequestUntilTheListIsC
   const qm::DownloadOptions options{QString(), &state};
   int yields = 0;
   qm::SetYieldHook([&yields] { ++yields; });
+  const auto began = std::chrono::steady_clock::now();
   qm::DownloadFiles(Url("/twice.jpg") + Url("/twice.jpg") + Url("/small.jpg"), 5, options);
   qm::SetYieldHook({});
+  // The crawler pauses 50 ms after the one file it saved (a lower bound only).
+  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(50));
   EXPECT_GE(yields, 7);  // one a piece (four), one after the saved file, and the pause runs events
   qm::DownloadFiles(Url("/small.jpg"), 0, options);  // below the minimum before, yet marked
   EXPECT_EQ(ListFolder(save.Path()), std::set<std::string>{"twice.jpg"});

@@ -114,7 +114,8 @@ TEST(Filters, KeywordsFileTypesAndSite) {
 const std::pair<const char*, const char*> kCodePage[] = {
     {"中文", "d6d0cec4"}, {"한국", "5c6d"}, {"서울", "1cb8"},
     {"€", "ac"},          {"é", "a8a6"},    {"\u3000", "a1a1"},
-    {"ไทย", "441722"},    {"😀", "3d00"},    {"/x😀中.h", "2f783d00d6d02e68"}};
+    {"ไทย", "441722"},    {"😀", "3d00"},    {"/x😀中.h", "2f783d00d6d02e68"},
+    {"丂", "8140"}};  // the lowest lead byte
 
 // The code-page texts, then ASCII texts of every length across the block and stack-buffer
 // boundaries: alone and in one batch, against the library's MD5 of the expected bytes.
