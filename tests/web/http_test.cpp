@@ -1,6 +1,10 @@
 #include "web/http.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -144,6 +148,34 @@ TEST(HttpRequest, FailuresGiveTheErrorTextAndKeepTheHeaders) {
   for (const auto& r : server.Requests()) EXPECT_NE(r.target, "/ok");
   EXPECT_TRUE(Request(server.Url("/slow")).result.toString().endsWith("|errNum:28"));
   qm::SetHttpTimeouts(saved);
+}
+
+// A listener that never accepts, its queue full: a new connection is never
+// answered, so only the connect time-out ends the request (the stall time-out
+// is far away, and its message differs).
+TEST(HttpRequest, ConnectionNeverAnsweredEndsAtTheConnectTimeOut) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), size), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size);
+  std::vector<int> queued;
+  for (int i = 0; i < 3; ++i) {
+    queued.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    ::connect(queued.back(), reinterpret_cast<sockaddr*>(&at), size);
+  }
+  const qm::HttpTimeouts saved = qm::GetHttpTimeouts();
+  qm::SetHttpTimeouts({std::chrono::milliseconds(300), std::chrono::seconds(20)});
+  const QString text =
+      Request("http://127.0.0.1:" + std::to_string(ntohs(at.sin_port)) + "/").result.toString();
+  qm::SetHttpTimeouts(saved);
+  EXPECT_TRUE(text.startsWith("Error:") && text.endsWith("|errNum:28")) << text.toStdString();
+  EXPECT_FALSE(text.contains("nothing received")) << text.toStdString();
+  for (const int fd : queued) ::close(fd);
+  ::close(listener);
 }
 
 // The wait on a thread with a yield hook runs the hook, and a request from
