@@ -168,7 +168,10 @@ struct CrawlEngine::Impl : DispatchHost {
         if (!extension) {
           AddRow(line);
         } else {
-          IsokHtml(line, *extension);
+          // With browser addressing the row keeps the link's letter case;
+          // the extension is read from its lower-cased copy all the same.
+          QString lowered = line;
+          IsokHtml(settings.BrowserAddresses ? lowered : line, *extension);
           if (!SkippedExtension(*extension)) AddRow(line);
         }
       }
@@ -365,6 +368,7 @@ void CrawlEngine::Impl::Start() {
     q->Ag(QStringLiteral("采集网址为空,或者格式输入有误.请添加正确的网址..."));
     return;
   }
+  if (settings.BrowserAddresses) q->Ag(QStringLiteral("网址按浏览器方式解析,保留大小写..."));
   q->Ag(QStringLiteral("开始爬行网页地址..."));
   running = true;
   seedList = ToCrLf(txt[2]);

@@ -7,8 +7,10 @@
 #include <utility>
 #include <vector>
 
+#include "crawl/page_browser.h"
 #include "crawl/page_normalise.h"
 #include "crawl/page_scan.h"
+#include "web/browser_address.h"
 #include "web/http.h"
 #include "web/md5.h"
 #include "web/text.h"
@@ -328,36 +330,44 @@ std::vector<QStringView> BuildLinks(const LinkPieces& cut, const QString& root, 
 // InSite with the start addresses split once: a line occurs in " " + address
 // when it occurs in the address, or when it begins with the blank and the
 // rest of it begins the address.
+// With browser addressing letter case does not count.
 class SiteTest {
  public:
-  explicit SiteTest(const QString& base) {
-    if (!base.contains(QLatin1String("http"))) return;
+  explicit SiteTest(const CrawlSettings& settings)
+      : cs_(settings.BrowserAddresses ? Qt::CaseInsensitive : Qt::CaseSensitive) {
+    const QString& base = settings.SiteBase;
+    if (!base.contains(QLatin1String("http"), cs_)) return;
     for (QStringView line : QStringView(base).split(QStringLiteral("\r\n")))
-      if (line.contains(QLatin1String("http"))) lines_.push_back(line);
+      if (line.contains(QLatin1String("http"), cs_)) lines_.push_back(line);
   }
   bool Matches(QStringView address) const {
     for (QStringView line : lines_)
-      if (address.contains(line) || (line.startsWith(u' ') && address.startsWith(line.mid(1))))
+      if (address.contains(line, cs_) ||
+          (line.startsWith(u' ') && address.startsWith(line.mid(1), cs_)))
         return true;
     return false;
   }
 
  private:
+  Qt::CaseSensitivity cs_;
   std::vector<QStringView> lines_;
 };
 
 // In page order, a link whose fingerprint is in `seen` (met before) or that
 // occurs inside this page's list so far is passed over; any other is listed,
 // unless the site-only switch is on and it lies outside the site, and is
-// remembered in `seen` either way. Returns the list, each link followed by CR
-// LF.
-QString ListNewLinks(const std::vector<QStringView>& links, const LinkPieces& cut,
-                     const CrawlSettings& settings, FingerprintSet& seen, std::int32_t& count) {
+// remembered in `seen` either way. `lineBreak(i)` tells whether link i holds
+// CR or LF; `characters` is the length of all links. Returns the list, each
+// link followed by CR LF.
+template <typename LineBreak>
+QString ListNewLinks(const std::vector<QStringView>& links, LineBreak&& lineBreakAt,
+                     qsizetype characters, const CrawlSettings& settings, FingerprintSet& seen,
+                     std::int32_t& count) {
   std::vector<std::uint64_t> keys(links.size());
   Md5Keys(links.data(), links.size(), keys.data());
-  const SiteTest site(settings.SiteBase);
+  const SiteTest site(settings);
   LinkList list;
-  list.Reserve(cut.characters + 2 * static_cast<qsizetype>(links.size()));
+  list.Reserve(characters + 2 * static_cast<qsizetype>(links.size()));
   std::int32_t listed = 0;
   constexpr std::size_t kAhead = 8;  // keys whose place in `seen` is fetched ahead
   for (std::size_t i = 0; i < std::min(kAhead, keys.size()); ++i) seen.Prefetch(keys[i]);
@@ -365,7 +375,7 @@ QString ListNewLinks(const std::vector<QStringView>& links, const LinkPieces& cu
     if (i + kAhead < keys.size()) seen.Prefetch(keys[i + kAhead]);
     const QStringView link = links[i];
     const std::uint64_t key = keys[i];
-    const bool lineBreak = cut.pieces[i].lineBreak;
+    const bool lineBreak = lineBreakAt(i);
     if (seen.Contains(key) || list.Occurs(link, lineBreak)) continue;
     if (!settings.SiteOnly || site.Matches(link)) {
       list.Append(link, lineBreak);
@@ -378,13 +388,71 @@ QString ListNewLinks(const std::vector<QStringView>& links, const LinkPieces& cu
   return list.Take();
 }
 
+// ---- browser addressing
+
+// A value with its references decoded, as an address: "\/" read as "/", then
+// resolved against `base`.
+bool ResolveDecoded(const AddressBase& base, QString decoded, QString& address) {
+  decoded.replace(QStringLiteral("\\/"), QStringLiteral("/"));
+  return base.Resolve(decoded, address);
+}
+
+// The page read as a browser reads it: the address values of its tags (and
+// of its scripts), their references decoded, resolved against the page's base
+// (its <base href>, else the address it came from); images of the wanted file
+// types listed, links passed through the same rules as those of the default
+// reading.
+QString AnalyseAsBrowser(QStringView page, const QString& pageAddress, QString& images,
+                         std::int32_t& imgCount, std::int32_t& linkCount,
+                         const CrawlSettings& settings, FingerprintSet& seen) {
+  using pagetext::ValueKind;
+  const std::vector<pagetext::FoundValue> values = pagetext::ScanTags(page);
+  AddressBase base(pageAddress);
+  QString address;
+  for (const pagetext::FoundValue& v : values) {
+    if (v.kind != ValueKind::kBase) continue;
+    if (ResolveDecoded(base, DecodeCharacterReferences(page.mid(v.start, v.length)), address))
+      base = AddressBase(address);
+    break;
+  }
+  QString imageList;
+  std::int32_t imageCount = 0;
+  const auto image = [&](QString decoded) {
+    if (!ResolveDecoded(base, std::move(decoded), address) || !FileTypeMatch(address, settings))
+      return;
+    imageList += address;
+    imageList += kCrLf;
+    ++imageCount;
+  };
+  std::vector<QString> resolved;
+  qsizetype characters = 0;
+  for (const pagetext::FoundValue& v : values) {
+    const QString decoded = DecodeCharacterReferences(page.mid(v.start, v.length));
+    if (v.kind == ValueKind::kImage) {
+      image(decoded);
+    } else if (v.kind == ValueKind::kImageSet) {
+      for (QStringView one : pagetext::SrcsetAddresses(decoded)) image(one.toString());
+    } else if (v.kind == ValueKind::kLink && ResolveDecoded(base, decoded, address)) {
+      characters += address.size();
+      resolved.push_back(address);
+    }
+  }
+  images = imageList;
+  imgCount = imageCount;
+  const std::vector<QStringView> links(resolved.begin(), resolved.end());
+  // A resolved address holds no line break.
+  return ListNewLinks(
+      links, [](std::size_t) { return false; }, characters, settings, seen, linkCount);
+}
 }  // namespace
 
 // ---- the analysis
 
 QString AnalysePageText(QString page, QString& address, QString& images, std::int32_t& imgCount,
                         std::int32_t& linkCount, const CrawlSettings& settings,
-                        FingerprintSet& seen) {
+                        FingerprintSet& seen, const QString& pageAddress) {
+  // Browser addressing reads the page as it came, the default the page as rewritten.
+  const QString asCame = settings.BrowserAddresses ? page : QString();
   // 1. A meta content address or an unquoted source becomes a quoted image source.
   const PageScan scan = RewriteSources(page);
   // 2. A page shorter than kMinPageLength is not analysed,
@@ -392,7 +460,12 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
   // 3. nor one whose title, description and keywords fail the keyword filter.
   if (!TitleFieldsMatch(page, scan.raw, settings)) return QString();
   // 4. The address is normalised; its site root resolves rooted and relative addresses.
+  const QString fetched = pageAddress.isEmpty() ? address : pageAddress;
   const QString root = SiteRoot(address, 0);
+  if (settings.BrowserAddresses) {
+    page = QString();
+    return AnalyseAsBrowser(asCame, fetched, images, imgCount, linkCount, settings, seen);
+  }
   // 5. Only the candidate addresses are normalised; the page itself is done with.
   WorkTexts work;
   const Candidates candidates = NormaliseCandidates(page, scan, work.Normalised());
@@ -404,16 +477,21 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
   const LinkPieces cut = CutLinks(normalised, candidates.links, root);
   const std::vector<QStringView> links = BuildLinks(cut, root, work.Built());
   // 8. Links met before or already in the list are passed over; in-site new ones are listed.
-  return ListNewLinks(links, cut, settings, seen, linkCount);
+  return ListNewLinks(
+      links, [&cut](std::size_t i) { return cut.pieces[i].lineBreak; }, cut.characters, settings,
+      seen, linkCount);
 }
 
 QString PageAnalyse(QString& address, QString& images, std::int32_t& imgCount,
                     std::int32_t& linkCount, const CrawlSettings& settings, FingerprintSet& seen) {
   if (settings.SiteOnly && !InSite(address, settings)) return QString();
   QString responseHeaders;
-  const QVariant page = HttpRequest(address, kHttpText, QString(), QVariant(),
-                                    QStringLiteral("get"), responseHeaders, QString());
-  return AnalysePageText(page.toString(), address, images, imgCount, linkCount, settings, seen);
+  QString finalAddress;
+  const QVariant page =
+      HttpRequest(address, kHttpText, QString(), QVariant(), QStringLiteral("get"), responseHeaders,
+                  QString(), nullptr, &finalAddress);
+  return AnalysePageText(page.toString(), address, images, imgCount, linkCount, settings, seen,
+                         finalAddress);
 }
 
 void IsokHtml(QString& address, QString& extension) {

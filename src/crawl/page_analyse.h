@@ -23,9 +23,15 @@ inline constexpr qsizetype kMinPageLength = 5120;
 // and `imgCount` receive the image addresses (each followed by CR LF) and
 // their number, `linkCount` the number of links returned, and every link met
 // is remembered in `seen`.
+//
+// With browser addressing (settings.BrowserAddresses) the addresses are read
+// from the page's tags as a browser reads them and resolved against the
+// page's <base href> or else `pageAddress`, the address the page came from
+// after redirects (empty: `address` as given); they keep the letter case of
+// their path and query. Everything else is the same.
 QString AnalysePageText(QString pageText, QString& address, QString& images, std::int32_t& imgCount,
                         std::int32_t& linkCount, const CrawlSettings& settings,
-                        FingerprintSet& seen);
+                        FingerprintSet& seen, const QString& pageAddress = QString());
 
 // The same-site gate, the fetch of `address` as text, and AnalysePageText.
 // With the site-only switch on, an address outside the site is not fetched.

@@ -14,7 +14,8 @@ QString SiteRoot(QString& address, int rootFlag) {
   a.remove(QLatin1Char(' '));
   const bool http = a.startsWith(QLatin1String("http://"));
   const bool https = a.startsWith(QLatin1String("https://"));
-  if (!a.startsWith(QLatin1String("www.")) && !http && !https) a.prepend(QLatin1String("http://www."));
+  if (!a.startsWith(QLatin1String("www.")) && !http && !https)
+    a.prepend(QLatin1String("http://www."));
   if (!a.startsWith(QLatin1String("http://")) && !a.startsWith(QLatin1String("https://")))
     a.prepend(QLatin1String("http://"));
   a.append(QLatin1Char('/'));
@@ -27,7 +28,7 @@ QString SiteRoot(QString& address, int rootFlag) {
 namespace {
 
 // A substring test in which the empty text occurs in every non-empty text.
-bool Occurs(const QString& haystack, const QString& needle) {
+bool Occurs(const QString& haystack, QStringView needle) {
   if (needle.isEmpty()) return !haystack.isEmpty();
   return haystack.contains(needle);
 }
@@ -45,19 +46,30 @@ bool KeyWordMatch(const QString& fieldText, const CrawlSettings& settings) {
 }
 
 bool FileTypeMatch(const QString& address, const CrawlSettings& settings) {
-  const QString& types = settings.FileTypes;
+  const bool browser = settings.BrowserAddresses;
+  const QString types = browser ? settings.FileTypes.toLower() : settings.FileTypes;
   if (types.isEmpty()) return true;
-  const qsizetype dot = address.lastIndexOf(QLatin1Char('.'));
+  const QString a = browser ? address.toLower() : address;
+  const qsizetype dot = a.lastIndexOf(QLatin1Char('.'));
   if (dot < 0 || types == QLatin1String("*")) return false;
-  return Occurs(types, address.mid(dot + 1));
+  if (Occurs(types, a.mid(dot + 1))) return true;
+  if (!browser) return false;
+  // The file name's own extension: "p.jpg?w=1" is a jpg picture.
+  qsizetype end = 0;
+  while (end < a.size() && a[end] != u'?' && a[end] != u'#') ++end;
+  const QStringView path = QStringView(a).first(end);
+  const qsizetype nameDot = path.lastIndexOf(QLatin1Char('.'));
+  return nameDot > path.lastIndexOf(QLatin1Char('/')) && Occurs(types, path.mid(nameDot + 1));
 }
 
 bool InSite(const QString& address, const CrawlSettings& settings) {
+  const Qt::CaseSensitivity cs =
+      settings.BrowserAddresses ? Qt::CaseInsensitive : Qt::CaseSensitive;
   const QString& base = settings.SiteBase;
-  if (!base.contains(QLatin1String("http"))) return false;
+  if (!base.contains(QLatin1String("http"), cs)) return false;
   const QString spaced = QLatin1Char(' ') + address;
   for (const QString& line : base.split(QStringLiteral("\r\n"))) {
-    if (line.contains(QLatin1String("http")) && spaced.contains(line)) return true;
+    if (line.contains(QLatin1String("http"), cs) && spaced.contains(line, cs)) return true;
   }
   return false;
 }

@@ -305,6 +305,8 @@ struct HttpComponent::Impl {
 
   QByteArray method;
   QByteArray url;
+  QString address;       // as opened
+  QString finalAddress;  // see FinalAddress()
   std::vector<QByteArray> headerLines;
   int readyState = 0;
   int status = 0;
@@ -418,6 +420,8 @@ void HttpComponent::open(const QString& method, const QString& address, bool /*a
   // Always synchronous: send() returns when the response is complete.
   d->method = method.toLatin1();
   d->url = EscapeAddress(address);
+  d->address = address;
+  d->finalAddress.clear();
   d->headerLines.clear();
   d->argumentError.clear();
   d->headerBlock.clear();
@@ -597,6 +601,11 @@ bool HttpComponent::send(const QVariant& body) {
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   d->status = static_cast<int>(status);
+  long redirects = 0;
+  curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &redirects);
+  const char* effective = nullptr;
+  curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective);
+  d->finalAddress = redirects > 0 && effective ? QString::fromUtf8(effective) : d->address;
   d->readyState = kReadyComplete;
   return true;
 }
@@ -604,6 +613,8 @@ bool HttpComponent::send(const QVariant& body) {
 int HttpComponent::ReadyState() const { return d->readyState; }
 
 int HttpComponent::Status() const { return d->status; }
+
+QString HttpComponent::FinalAddress() const { return d->finalAddress; }
 
 QString HttpComponent::getAllResponseHeaders() const { return QString::fromLatin1(d->headerBlock); }
 
@@ -625,7 +636,7 @@ int HttpComponent::errorNumber() const { return d->errorNumber; }
 
 QVariant HttpRequest(const QString& address, int kind, const QString& requestHeaders,
                      const QVariant& body, const QString& method, QString& responseHeaders,
-                     const QString& proxy, int* status) {
+                     const QString& proxy, int* status, QString* finalAddress) {
   HttpGlobalInit();
   const QString url = address;
   QVariant result;
@@ -671,6 +682,7 @@ QVariant HttpRequest(const QString& address, int kind, const QString& requestHea
     } else {
       responseHeaders = http.getAllResponseHeaders();
       if (status) *status = http.Status();
+      if (finalAddress) *finalAddress = http.FinalAddress();
       switch (kind) {
         case kHttpText:
           result = http.Responsetext();

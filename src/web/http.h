@@ -21,13 +21,15 @@ enum HttpResultKind : int { kHttpText = 1, kHttpBytes = 2, kHttpGbkText = 3 };
 // number, with `responseHeaders` left as it was. On success `responseHeaders`
 // receives the final response's header lines, each ended by CR LF, without the
 // status line; `status`, when given, the final response's status code (the
-// client itself never looks at it). `requestHeaders` holds lines
+// client itself never looks at it); `finalAddress`, when given, the address
+// the response came from: `address` itself, or the last one a redirect
+// named. `requestHeaders` holds lines
 // "Name: value" joined by CR LF (empty: the one header CONTENT-TYPE:
 // application/x-www-form-urlencoded is sent). `body` is sent only for POST.
 // `proxy` is used only when it contains ":".
 QVariant HttpRequest(const QString& address, int kind, const QString& requestHeaders,
                      const QVariant& body, const QString& method, QString& responseHeaders,
-                     const QString& proxy, int* status = nullptr);
+                     const QString& proxy, int* status = nullptr, QString* finalAddress = nullptr);
 
 // GBK double-byte decoding: a byte below 0x80 is one character, a byte of 0x80
 // or more is a lead byte taken with the next byte. A lead byte as the last byte
@@ -66,6 +68,9 @@ class HttpComponent {
   bool send(const QVariant& body = QVariant());
   int ReadyState() const;  // 4 = complete
   int Status() const;      // the final response's status code, 0 before one came
+  // The address the final response came from: the opened one, or the last
+  // one a redirect named (as sent, percent-encoded).
+  QString FinalAddress() const;
   QString getAllResponseHeaders() const;
   QString Responsetext() const;
   QByteArray responseBody() const;

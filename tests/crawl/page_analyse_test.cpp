@@ -7,6 +7,7 @@
 
 #include "crawl/crawl_fixture.h"
 #include "support/reference_analyse.h"
+#include "web/md5.h"
 
 namespace {
 
@@ -41,6 +42,39 @@ TEST(PageAnalyse, PagesShorterThan5120CharactersAfterTheSourceRewritesAreNotAnal
   EXPECT_EQ(Analyse(page, settings, seen), "|-|-1 -1|http://H.com/a/b");
   EXPECT_EQ(Analyse(page + 'x', settings, seen),
             "http://h.com/nn |http://i.com/m.jpg |1 1|http://h.com/a/b/");
+}
+
+// Browser addressing: every form of value a browser reads, resolved against
+// the first <base href>, case kept; comments, style sheets and a tag the page
+// ends inside of give nothing.
+TEST(PageAnalyse, BrowserAddressingReadsTheTagsAsABrowserDoes) {
+  qm::CrawlSettings settings;
+  settings.FileTypes = QStringLiteral("JPG*");
+  settings.SiteOnly = true;
+  settings.SiteBase = QStringLiteral("HTTP://H.ORG/");
+  settings.BrowserAddresses = true;
+  qm::FingerprintSet seen;
+  const QString page =
+      QString::fromUtf8(
+          "<title>T</title><BASE HREF='../base/'><base href='/ignored/'>"
+          "<!-- <img src=\"/commented.jpg\"> --><img SRC = \"Photo.JPG\" alt=x><img src=Bare.jpg>"
+          "<IMG src='../img/Q.jpg?w=1&amp;h=2'><picture><source srcset=\"A.jpg 1x, B.jpg 2x\">"
+          "<img data-srcset='C.jpg 100w,D.jpg' data-src=\"E.jpg\" src=x.png></picture>"
+          "<meta property=\"og:image\" content=\"http://CDN.h.org/M.jpg\">"
+          "<script>x.innerHTML = \"<img src=\\\"http:\\/\\/h.org\\/S.jpg\\\">\";</script>"
+          "<style>.a{} src='nostyle.jpg'</style><a href=\"Next.html#s2\">n</a><a href='Next.html'>"
+          "<a href='//Other.ORG/X.html'><a href='javascript:void(0)'><a href=\"/Up/\">"
+          "<a href='http://H.ORG/up/'><p>") +
+      QString(5200, QLatin1Char('x')) + QStringLiteral("<a href='/Cut.html' ");
+  const std::string images =
+      "http://h.org/docs/base/Photo.JPG http://h.org/docs/base/Bare.jpg "
+      "http://h.org/docs/img/Q.jpg?w=1&h=2 http://h.org/docs/base/A.jpg "
+      "http://h.org/docs/base/B.jpg http://h.org/docs/base/C.jpg http://h.org/docs/base/D.jpg "
+      "http://h.org/docs/base/E.jpg http://cdn.h.org/M.jpg http://h.org/S.jpg ";
+  EXPECT_EQ(Analyse(page, settings, seen, "http://H.org/docs/sub/page.html"),
+            "http://h.org/docs/base/Next.html http://h.org/Up/ http://h.org/up/ |" + images +
+                "|10 3|http://h.org/docs/sub/page.html/");
+  EXPECT_TRUE(seen.Contains(qm::Md5Key(QStringLiteral("http://other.org/X.html"))));
 }
 
 TEST(LinkList, OccursAnswersExactlyAsASubstringSearchOfTheListText) {
