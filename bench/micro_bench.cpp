@@ -53,10 +53,13 @@ const QString& BigPage() {
   return page;
 }
 
-void BM_PageAnalysis(benchmark::State& state) {
+// The analysis of the big page, with the default reading of addresses or
+// with browser addressing.
+void PageAnalysis(benchmark::State& state, bool browser) {
   const QString& page = BigPage();
   qm::CrawlSettings settings;
   settings.FileTypes = QStringLiteral("jpg*");
+  settings.BrowserAddresses = browser;
   std::int32_t links = 0, images = 0;
   for (auto _ : state) {
     qm::FingerprintSet seen;  // every link new: the full cost
@@ -72,7 +75,10 @@ void BM_PageAnalysis(benchmark::State& state) {
   state.counters["links"] = links;
   state.counters["images"] = images;
 }
+void BM_PageAnalysis(benchmark::State& state) { PageAnalysis(state, false); }
+void BM_PageAnalysisBrowser(benchmark::State& state) { PageAnalysis(state, true); }
 BENCHMARK(BM_PageAnalysis)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(BM_PageAnalysisBrowser)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 void BM_LinearScan(benchmark::State& state) {
   const QString& page = BigPage();
@@ -207,6 +213,10 @@ int main(int argc, char** argv) {
       a && s) {
     std::printf("BENCH page_analysis_vs_scan %.2f ratio\n", a->cpuNs / s->cpuNs);
     std::printf("BENCH page_analysis_ms %.3f ms\n", a->cpuNs / 1e6);
+    if (auto* b = get("BM_PageAnalysisBrowser/min_time:1.000")) {
+      std::printf("BENCH page_analysis_browser_ms %.3f ms\n", b->cpuNs / 1e6);
+      std::printf("BENCH page_analysis_browser_vs_default %.2f ratio\n", b->cpuNs / a->cpuNs);
+    }
   }
   auto* small = get("BM_SeenLinks/10000/min_time:0.000");
   auto* large = get("BM_SeenLinks/1000000/min_time:0.000");

@@ -390,11 +390,22 @@ QString ListNewLinks(const std::vector<QStringView>& links, LineBreak&& lineBrea
 
 // ---- browser addressing
 
-// A value with its references decoded, as an address: "\/" read as "/", then
-// resolved against `base`.
-bool ResolveDecoded(const AddressBase& base, QString decoded, QString& address) {
-  decoded.replace(QStringLiteral("\\/"), QStringLiteral("/"));
-  return base.Resolve(decoded, address);
+// A value as an address: its character references decoded (unless
+// `decoded`), "\/" read as "/", resolved against `base`.
+bool ResolveValue(const AddressBase& base, QStringView value, bool decoded, QString& address) {
+  const qsizetype special = pagetext::FirstOfTwo(value.utf16(), value.size(), u'&', u'\\');
+  if (special == value.size()) return base.Resolve(value, address);
+  QString text;
+  if (!decoded && value.contains(u'&')) {
+    text = DecodeCharacterReferences(value);
+    value = text;
+  }
+  if (value.contains(u'\\')) {
+    if (text.isNull()) text = value.toString();
+    text.replace(QStringLiteral("\\/"), QStringLiteral("/"));
+    value = text;
+  }
+  return base.Resolve(value, address);
 }
 
 // The page read as a browser reads it: the address values of its tags (and
@@ -411,15 +422,14 @@ QString AnalyseAsBrowser(QStringView page, const QString& pageAddress, QString& 
   QString address;
   for (const pagetext::FoundValue& v : values) {
     if (v.kind != ValueKind::kBase) continue;
-    if (ResolveDecoded(base, DecodeCharacterReferences(page.mid(v.start, v.length)), address))
+    if (ResolveValue(base, page.mid(v.start, v.length), false, address))
       base = AddressBase(address);
     break;
   }
   QString imageList;
   std::int32_t imageCount = 0;
-  const auto image = [&](QString decoded) {
-    if (!ResolveDecoded(base, std::move(decoded), address) || !FileTypeMatch(address, settings))
-      return;
+  const auto image = [&](QStringView value, bool decoded) {
+    if (!ResolveValue(base, value, decoded, address) || !FileTypeMatch(address, settings)) return;
     imageList += address;
     imageList += kCrLf;
     ++imageCount;
@@ -427,14 +437,15 @@ QString AnalyseAsBrowser(QStringView page, const QString& pageAddress, QString& 
   std::vector<QString> resolved;
   qsizetype characters = 0;
   for (const pagetext::FoundValue& v : values) {
-    const QString decoded = DecodeCharacterReferences(page.mid(v.start, v.length));
+    const QStringView value = page.mid(v.start, v.length);
     if (v.kind == ValueKind::kImage) {
-      image(decoded);
+      image(value, false);
     } else if (v.kind == ValueKind::kImageSet) {
-      for (QStringView one : pagetext::SrcsetAddresses(decoded)) image(one.toString());
-    } else if (v.kind == ValueKind::kLink && ResolveDecoded(base, decoded, address)) {
+      const QString decoded = DecodeCharacterReferences(value);
+      for (QStringView one : pagetext::SrcsetAddresses(decoded)) image(one, true);
+    } else if (v.kind == ValueKind::kLink && ResolveValue(base, value, false, address)) {
       characters += address.size();
-      resolved.push_back(address);
+      resolved.push_back(std::move(address));
     }
   }
   images = imageList;
@@ -444,6 +455,7 @@ QString AnalyseAsBrowser(QStringView page, const QString& pageAddress, QString& 
   return ListNewLinks(
       links, [](std::size_t) { return false; }, characters, settings, seen, linkCount);
 }
+
 }  // namespace
 
 // ---- the analysis

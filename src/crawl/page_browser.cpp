@@ -1,5 +1,7 @@
 #include "crawl/page_browser.h"
 
+#include "crawl/page_scan.h"
+
 namespace qm::pagetext {
 
 namespace {
@@ -10,15 +12,15 @@ bool IsSpace(char16_t c) {
 bool IsAsciiAlpha(char16_t c) { return (c | 0x20) >= u'a' && (c | 0x20) <= u'z'; }
 
 // Whether `text` ends with the lower-case ASCII `tail`, in any letter case.
-bool EndsWithNoCase(QStringView text, QStringView tail) {
+bool EndsWithNoCase(QStringView text, QLatin1StringView tail) {
   if (text.size() < tail.size()) return false;
   const char16_t* p = text.utf16() + text.size() - tail.size();
   for (qsizetype i = 0; i < tail.size(); ++i)
-    if ((p[i] | 0x20) != tail[i].unicode()) return false;
+    if ((p[i] | 0x20) != static_cast<char16_t>(tail[i].unicode())) return false;
   return true;
 }
 
-bool EqualsNoCase(QStringView text, QStringView lower) {
+bool EqualsNoCase(QStringView text, QLatin1StringView lower) {
   return text.size() == lower.size() && EndsWithNoCase(text, lower);
 }
 
@@ -26,21 +28,21 @@ bool EqualsNoCase(QStringView text, QStringView lower) {
 enum class Content { kMarkup, kScript, kSkipped, kPlainText };
 
 Content ContentOf(QStringView tag) {
-  if (EqualsNoCase(tag, u"script")) return Content::kScript;
-  for (QStringView raw :
-       {u"style", u"title", u"textarea", u"xmp", u"iframe", u"noembed", u"noframes"})
-    if (EqualsNoCase(tag, raw)) return Content::kSkipped;
-  if (EqualsNoCase(tag, u"plaintext")) return Content::kPlainText;
+  if (tag.size() < 3 || tag.size() > 9) return Content::kMarkup;
+  if (EqualsNoCase(tag, QLatin1StringView("script"))) return Content::kScript;
+  if (EqualsNoCase(tag, QLatin1StringView("plaintext"))) return Content::kPlainText;
+  for (const char* raw : {"style", "title", "textarea", "xmp", "iframe", "noembed", "noframes"})
+    if (EqualsNoCase(tag, QLatin1StringView(raw))) return Content::kSkipped;
   return Content::kMarkup;
 }
 
 // The kind of an attribute by its name; false for a name that names no address.
 bool KindOf(QStringView name, ValueKind& kind) {
-  if (EndsWithNoCase(name, u"srcset")) {
+  if (EndsWithNoCase(name, QLatin1StringView("srcset"))) {
     kind = ValueKind::kImageSet;
-  } else if (EndsWithNoCase(name, u"src")) {
+  } else if (EndsWithNoCase(name, QLatin1StringView("src"))) {
     kind = ValueKind::kImage;
-  } else if (EndsWithNoCase(name, u"href")) {
+  } else if (EndsWithNoCase(name, QLatin1StringView("href"))) {
     kind = ValueKind::kLink;
   } else {
     return false;
@@ -55,11 +57,11 @@ class TagScanner {
   std::vector<FoundValue> Run() {
     qsizetype i = 0;
     while (i < n_) {
-      const qsizetype lt = page_.indexOf(u'<', i);
+      const qsizetype lt = Find(u'<', i);
       if (lt < 0 || lt + 1 >= n_) break;
       const char16_t c = p_[lt + 1];
       if (c == u'!') {
-        i = Equal(lt, u"<!--") ? CommentEnd(lt + 4) : After(u'>', lt + 2);
+        i = Equal(lt, QLatin1StringView("<!--")) ? CommentEnd(lt + 4) : After(u'>', lt + 2);
       } else if (c == u'/' || c == u'?') {
         i = After(u'>', lt + 2);
       } else if (IsAsciiAlpha(c)) {
@@ -72,21 +74,28 @@ class TagScanner {
   }
 
  private:
-  bool Equal(qsizetype at, QStringView text) const {
+  bool Equal(qsizetype at, QLatin1StringView text) const {
     return at + text.size() <= n_ && page_.mid(at, text.size()) == text;
+  }
+
+  // The position of the next `c` from `from`, or -1.
+  qsizetype Find(char16_t c, qsizetype from) const {
+    if (from >= n_) return -1;
+    const qsizetype at = from + FirstOfTwo(p_ + from, n_ - from, c, c);
+    return at < n_ ? at : -1;
   }
 
   // The position after the next `c` from `from`, or the end of the page.
   qsizetype After(char16_t c, qsizetype from) const {
-    const qsizetype at = page_.indexOf(c, from);
+    const qsizetype at = Find(c, from);
     return at < 0 ? n_ : at + 1;
   }
 
   // The end of a comment whose text begins at `from` ("<!-->" and "<!--->"
   // end at once); a comment never closed runs to the end of the page.
   qsizetype CommentEnd(qsizetype from) const {
-    if (Equal(from, u">")) return from + 1;
-    if (Equal(from, u"->")) return from + 2;
+    if (Equal(from, QLatin1StringView(">"))) return from + 1;
+    if (Equal(from, QLatin1StringView("->"))) return from + 2;
     const qsizetype end = page_.indexOf(u"-->", from);
     return end < 0 ? n_ : end + 3;
   }
@@ -97,7 +106,7 @@ class TagScanner {
     qsizetype i = at;
     while (i < n_ && !IsSpace(p_[i]) && p_[i] != u'/' && p_[i] != u'>') ++i;
     const QStringView name = page_.mid(at, i - at);
-    const bool base = EqualsNoCase(name, u"base");
+    const bool base = EqualsNoCase(name, QLatin1StringView("base"));
     const std::size_t before = found_.size();
     i = Attributes(i, base);
     if (i < 0) {
@@ -143,7 +152,7 @@ class TagScanner {
       qsizetype start = j;
       qsizetype end;
       if (p_[j] == u'"' || p_[j] == u'\'') {
-        const qsizetype close = page_.indexOf(p_[j], j + 1);
+        const qsizetype close = Find(p_[j], j + 1);
         if (close < 0) return -1;
         start = j + 1;
         end = close;
@@ -159,10 +168,11 @@ class TagScanner {
 
   void Value(QStringView name, qsizetype equals, qsizetype start, qsizetype end, bool base) {
     ValueKind kind;
-    if (name == u"content") {
+    if (name == QLatin1StringView("content")) {
       // A meta tag whose content is an address, written content="http...,
       // names an image.
-      if (start != equals + 2 || p_[equals + 1] != u'"' || !Equal(start, u"http")) return;
+      if (start != equals + 2 || p_[equals + 1] != u'"' || !Equal(start, QLatin1StringView("http")))
+        return;
       kind = ValueKind::kImage;
     } else if (!KindOf(name, kind)) {
       return;
@@ -178,10 +188,10 @@ class TagScanner {
   // Where the content of the element `name` ends: at its end tag "</name"
   // followed by a blank, "/" or ">", or at the end of the page.
   qsizetype EndTag(qsizetype from, QStringView name) const {
-    const QString lower = name.toString().toLower();
     for (qsizetype at = page_.indexOf(u"</", from); at >= 0; at = page_.indexOf(u"</", at + 2)) {
       const qsizetype after = at + 2 + name.size();
-      if (after > n_ || !EqualsNoCase(page_.mid(at + 2, name.size()), lower)) continue;
+      if (after > n_ || page_.mid(at + 2, name.size()).compare(name, Qt::CaseInsensitive) != 0)
+        continue;
       if (after == n_ || IsSpace(p_[after]) || p_[after] == u'/' || p_[after] == u'>') return at;
     }
     return n_;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -122,19 +123,19 @@ bool ForbiddenInHost(char16_t c) {
          c == u'}' || c == u'`';
 }
 
-struct Parts {
-  QString scheme;
-  QString authority;
-  QString path;
-  QString query;
-};
+// Whether `text` is `lower` (lower-case ASCII) in any letter case.
+bool EqualsNoCase(QStringView text, QLatin1StringView lower) {
+  if (text.size() != lower.size()) return false;
+  for (qsizetype i = 0; i < text.size(); ++i)
+    if ((text[i].unicode() | 0x20) != static_cast<char16_t>(lower[i].unicode())) return false;
+  return true;
+}
 
-// "@" user information as written, the host lower-cased, a port as a number
-// unless it is the scheme's default. False for an empty or malformed host or
-// a port that is no number up to 65535.
-bool ReadAuthority(QStringView a, const QString& scheme, QString& out) {
+// Appends user information as written, the host lower-cased and a port
+// unless it is the scheme's default. False for an empty or malformed host
+// or a port that is no number up to 65535.
+bool AppendAuthority(QString& out, QStringView a, bool https) {
   const qsizetype at = a.lastIndexOf(u'@');
-  const QStringView user = at >= 0 ? a.first(at + 1) : QStringView();
   QStringView host = a.mid(at + 1);
   QStringView port;
   const qsizetype colon = host.lastIndexOf(u':');
@@ -144,11 +145,11 @@ bool ReadAuthority(QStringView a, const QString& scheme, QString& out) {
   }
   if (host.isEmpty()) return false;
   const bool bracketed = host.startsWith(u'[') && host.endsWith(u']');
-  for (qsizetype i = 0; i < host.size(); ++i) {
-    const char16_t c = host[i].unicode();
-    if (ForbiddenInHost(c)) return false;
-    if ((c == u'[' || c == u']') && !bracketed) return false;
-    if (c == u':' && !bracketed) return false;
+  bool ascii = true;
+  for (QChar ch : host) {
+    const char16_t c = ch.unicode();
+    if (ForbiddenInHost(c) || ((c == u'[' || c == u']' || c == u':') && !bracketed)) return false;
+    ascii = ascii && c < 0x80;
   }
   std::uint32_t number = 0;
   for (QChar c : port) {
@@ -156,10 +157,14 @@ bool ReadAuthority(QStringView a, const QString& scheme, QString& out) {
     number = number * 10 + (c.unicode() - u'0');
     if (number > 65535) return false;
   }
-  out = user.toString();
-  out += host.toString().toLower();
-  const std::uint32_t standard = scheme == QLatin1String("https") ? 443 : 80;
-  if (!port.isEmpty() && number != standard) {
+  if (at >= 0) out += a.first(at + 1);
+  if (ascii) {
+    for (QChar c : host)
+      out += QChar(c.unicode() >= u'A' && c.unicode() <= u'Z' ? c.unicode() | 0x20 : c.unicode());
+  } else {
+    out += host.toString().toLower();
+  }
+  if (!port.isEmpty() && number != (https ? 443u : 80u)) {
     out += u':';
     out += QString::number(number);
   }
@@ -167,20 +172,27 @@ bool ReadAuthority(QStringView a, const QString& scheme, QString& out) {
 }
 
 bool IsDotSegment(QStringView s) {
-  return s == u"." || s.compare(u"%2e", Qt::CaseInsensitive) == 0;
+  return s == QLatin1StringView(".") || EqualsNoCase(s, QLatin1StringView("%2e"));
 }
 
 bool IsDoubleDotSegment(QStringView s) {
-  return s == u".." || s.compare(u".%2e", Qt::CaseInsensitive) == 0 ||
-         s.compare(u"%2e.", Qt::CaseInsensitive) == 0 ||
-         s.compare(u"%2e%2e", Qt::CaseInsensitive) == 0;
+  return s == QLatin1StringView("..") || EqualsNoCase(s, QLatin1StringView(".%2e")) ||
+         EqualsNoCase(s, QLatin1StringView("%2e.")) || EqualsNoCase(s, QLatin1StringView("%2e%2e"));
 }
 
-// `path` (beginning with "/", backslashes already slashes) without its dot
-// segments; a final "." or ".." leaves the path ending in "/".
-QString RemoveDotSegments(QStringView path) {
+// Whether a segment of `path` begins with "." or "%", as every dot segment does.
+bool MayHoldDotSegments(QStringView path) {
+  for (qsizetype i = 0; i + 1 < path.size(); ++i)
+    if (path[i] == u'/' && (path[i + 1] == u'.' || path[i + 1] == u'%')) return true;
+  return false;
+}
+
+// The path at out[from...] (beginning with "/") without its dot segments; a
+// final "." or ".." leaves it ending in "/".
+void RemoveDotSegments(QString& out, qsizetype from) {
+  const QString path = out.mid(from);
   std::vector<QStringView> kept;
-  const QList<QStringView> segments = path.mid(1).split(u'/');
+  const QList<QStringView> segments = QStringView(path).mid(1).split(u'/');
   for (qsizetype i = 0; i < segments.size(); ++i) {
     const QStringView s = segments[i];
     const bool last = i + 1 == segments.size();
@@ -193,46 +205,76 @@ QString RemoveDotSegments(QStringView path) {
       kept.push_back(s);
     }
   }
-  QString out;
-  out.reserve(path.size());
+  out.truncate(from);
   for (QStringView s : kept) {
     out += u'/';
     out += s;
   }
-  return out.isEmpty() ? QStringLiteral("/") : out;
+  if (kept.empty()) out += u'/';
 }
 
-// The path and query of `rest` (path first, then "?query", then "#fragment",
-// which is dropped) onto `parts`; a relative path is merged with `basePath`.
-void ReadPathAndQuery(QStringView rest, const QString* basePath, Parts& parts) {
-  qsizetype end = 0;
-  while (end < rest.size() && rest[end] != u'?' && rest[end] != u'#') ++end;
-  QString path = rest.first(end).toString();
-  path.replace(u'\\', u'/');
-  if (basePath && !path.startsWith(u'/'))
-    path.prepend(basePath->left(basePath->lastIndexOf(u'/') + 1));
-  if (!path.startsWith(u'/')) path.prepend(u'/');
-  parts.path = RemoveDotSegments(path);
-  parts.query.clear();
-  if (end < rest.size() && rest[end] == u'?') {
-    const qsizetype hash = rest.indexOf(u'#', end);
-    parts.query = rest.mid(end, hash < 0 ? -1 : hash - end).toString();
+// A double quote (the separator of image lists) and control characters in
+// out[from...] are percent-encoded; everything else stays as written.
+void EncodeSeparators(QString& out, qsizetype from) {
+  auto separator = [](char16_t c) { return c < 0x20 || c == 0x7F || c == u'"'; };
+  const char16_t* p = reinterpret_cast<const char16_t*>(std::as_const(out).utf16());
+  qsizetype i = from;
+  while (i < out.size() && !separator(p[i])) ++i;
+  if (i == out.size()) return;
+  static const char kHex[] = "0123456789ABCDEF";
+  const QString tail = out.mid(i);
+  out.truncate(i);
+  for (QChar c : tail) {
+    if (!separator(c.unicode())) {
+      out += c;
+      continue;
+    }
+    out += u'%';
+    out += QLatin1Char(kHex[c.unicode() >> 4]);
+    out += QLatin1Char(kHex[c.unicode() & 15]);
   }
 }
 
-// An address after "scheme:" and its slashes: authority, then path and query.
-bool ReadFromAuthority(QStringView rest, Parts& parts) {
-  qsizetype end = 0;
-  while (end < rest.size() && !IsSlash(rest[end]) && rest[end] != u'?' && rest[end] != u'#') ++end;
-  if (!ReadAuthority(rest.first(end), parts.scheme, parts.authority)) return false;
-  ReadPathAndQuery(rest.mid(end), nullptr, parts);
-  return true;
+// Appends the query of `rest` at `at` ("?..." up to a "#"), if any.
+void AppendQuery(QString& out, QStringView rest, qsizetype at) {
+  if (at >= rest.size() || rest[at] != u'?') return;
+  const qsizetype hash = rest.indexOf(u'#', at);
+  out += rest.mid(at, hash < 0 ? -1 : hash - at);
 }
 
-QStringView SkipSlashes(QStringView text) {
+// Appends path and query of `rest` (then "#fragment", dropped); a path not
+// beginning with a slash is merged with `basePath` when there is one.
+void AppendPathAndQuery(QString& out, QStringView rest, const QString* basePath) {
+  qsizetype end = 0;
+  while (end < rest.size() && rest[end] != u'?' && rest[end] != u'#') ++end;
+  const qsizetype pathStart = out.size();
+  const bool rooted = end > 0 && IsSlash(rest[0]);
+  if (!rooted && basePath) {
+    out += QStringView(*basePath).first(basePath->lastIndexOf(u'/') + 1);
+  } else if (!rooted) {
+    out += u'/';
+  }
+  const qsizetype copied = out.size();
+  out += rest.first(end);
+  char16_t* p = reinterpret_cast<char16_t*>(out.data());
+  for (qsizetype i = copied; i < out.size(); ++i)
+    if (p[i] == u'\\') p[i] = u'/';
+  if (MayHoldDotSegments(QStringView(out).mid(pathStart))) RemoveDotSegments(out, pathStart);
+  AppendQuery(out, rest, end);
+  EncodeSeparators(out, pathStart);
+}
+
+// Appends an address given after "scheme:" and its slashes: authority, then
+// path and query.
+bool AppendFromAuthority(QString& out, QStringView rest, bool https) {
   qsizetype i = 0;
-  while (i < text.size() && IsSlash(text[i])) ++i;
-  return text.mid(i);
+  while (i < rest.size() && IsSlash(rest[i])) ++i;
+  rest = rest.mid(i);
+  qsizetype end = 0;
+  while (end < rest.size() && !IsSlash(rest[end]) && rest[end] != u'?' && rest[end] != u'#') ++end;
+  if (!AppendAuthority(out, rest.first(end), https)) return false;
+  AppendPathAndQuery(out, rest.mid(end), nullptr);
+  return true;
 }
 
 // The reference without blanks and control characters at its ends and
@@ -252,19 +294,8 @@ QStringView Cleaned(QStringView reference, QString& buffer) {
   return buffer;
 }
 
-// A double quote (the separator of image lists) and control characters are
-// percent-encoded; everything else stays as written.
-void EncodeSeparators(QString& text) {
-  for (qsizetype i = 0; i < text.size(); ++i) {
-    const char16_t c = text[i].unicode();
-    if (c >= 0x20 && c != 0x7F && c != u'"') continue;
-    static const char kHex[] = "0123456789ABCDEF";
-    const QString escape =
-        QStringLiteral("%") + QLatin1Char(kHex[c >> 4]) + QLatin1Char(kHex[c & 15]);
-    text.replace(i, 1, escape);
-    i += 2;
-  }
-}
+const QString kHttpPrefix = QStringLiteral("http://");
+const QString kHttpsPrefix = QStringLiteral("https://");
 
 }  // namespace
 
@@ -296,61 +327,58 @@ AddressBase::AddressBase(QStringView address) {
   const qsizetype colon = resolved.indexOf(u':');
   const qsizetype pathAt = resolved.indexOf(u'/', colon + 3);
   const qsizetype queryAt = resolved.indexOf(u'?', pathAt);
-  scheme_ = resolved.first(colon);
+  https_ = colon == 5;
   authority_ = resolved.mid(colon + 3, pathAt - colon - 3);
   path_ = resolved.mid(pathAt, queryAt < 0 ? -1 : queryAt - pathAt);
   query_ = queryAt < 0 ? QString() : resolved.mid(queryAt);
 }
 
 QString AddressBase::Address() const {
-  return Valid() ? scheme_ + QStringLiteral("://") + authority_ + path_ + query_ : QString();
+  return Valid() ? (https_ ? kHttpsPrefix : kHttpPrefix) + authority_ + path_ + query_ : QString();
 }
 
 bool AddressBase::Resolve(QStringView reference, QString& out) const {
   QString buffer;
   QStringView v = Cleaned(reference, buffer);
-  Parts parts;
-  // A scheme: letters first, then letters, digits, "+", "-" or ".", then ":".
+  QString built;
+  built.reserve(authority_.size() + path_.size() + v.size() + 8);
+  // A scheme: a letter, then letters, digits, "+", "-" or ".", then ":".
   qsizetype i = 0;
   if (!v.isEmpty() && IsAsciiAlpha(v[0].unicode()))
     while (i < v.size() && IsSchemeCharacter(v[i].unicode())) ++i;
   if (i > 0 && i < v.size() && v[i] == u':') {
-    parts.scheme = v.first(i).toString().toLower();
-    if (parts.scheme != QLatin1String("http") && parts.scheme != QLatin1String("https"))
-      return false;
+    const bool https = EqualsNoCase(v.first(i), QLatin1StringView("https"));
+    if (!https && !EqualsNoCase(v.first(i), QLatin1StringView("http"))) return false;
     const QStringView rest = v.mid(i + 1);
-    // "http:p" on an http page is relative to it; any other keeps its host.
-    const bool relative = Valid() && parts.scheme == scheme_ && !(rest.size() && IsSlash(rest[0]));
-    if (!relative) {
-      if (!ReadFromAuthority(SkipSlashes(rest), parts)) return false;
-      v = QStringView();
-    } else {
-      v = rest;
+    // "http:p" on an http page is relative to it; any other names its host.
+    if (!Valid() || https != https_ || (!rest.isEmpty() && IsSlash(rest[0]))) {
+      built += https ? kHttpsPrefix : kHttpPrefix;
+      if (!AppendFromAuthority(built, rest, https)) return false;
+      out = std::move(built);
+      return true;
     }
+    v = rest;
   } else if (!Valid()) {
     return false;
   }
-  if (parts.authority.isEmpty()) {
-    parts.scheme = scheme_;
-    if (v.size() >= 2 && IsSlash(v[0]) && IsSlash(v[1])) {
-      if (!ReadFromAuthority(SkipSlashes(v), parts)) return false;
+  built += https_ ? kHttpsPrefix : kHttpPrefix;
+  if (v.size() >= 2 && IsSlash(v[0]) && IsSlash(v[1])) {
+    if (!AppendFromAuthority(built, v, https_)) return false;
+  } else {
+    built += authority_;
+    if (v.isEmpty() || v[0] == u'#') {
+      built += path_;
+      built += query_;
+    } else if (v[0] == u'?') {
+      built += path_;
+      const qsizetype queryStart = built.size();
+      AppendQuery(built, v, 0);
+      EncodeSeparators(built, queryStart);
     } else {
-      parts.authority = authority_;
-      if (v.isEmpty() || v[0] == u'#') {
-        parts.path = path_;
-        parts.query = query_;
-      } else if (v[0] == u'?') {
-        parts.path = path_;
-        const qsizetype hash = v.indexOf(u'#');
-        parts.query = v.first(hash < 0 ? v.size() : hash).toString();
-      } else {
-        ReadPathAndQuery(v, IsSlash(v[0]) ? nullptr : &path_, parts);
-      }
+      AppendPathAndQuery(built, v, IsSlash(v[0]) ? nullptr : &path_);
     }
   }
-  EncodeSeparators(parts.path);
-  EncodeSeparators(parts.query);
-  out = parts.scheme + QStringLiteral("://") + parts.authority + parts.path + parts.query;
+  out = std::move(built);
   return true;
 }
 

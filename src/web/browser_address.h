@@ -24,7 +24,7 @@ class AddressBase {
   // Resolve).
   explicit AddressBase(QStringView address);
 
-  bool Valid() const { return !scheme_.isEmpty(); }
+  bool Valid() const { return !authority_.isEmpty(); }
   // The address itself, as Resolve writes addresses.
   QString Address() const;
 
@@ -40,8 +40,8 @@ class AddressBase {
   bool Resolve(QStringView reference, QString& out) const;
 
  private:
-  QString scheme_;     // "http" or "https"
-  QString authority_;  // user information as written, host lower-cased, port
+  bool https_ = false;
+  QString authority_;  // user information as written, host lower-cased, port; empty: invalid
   QString path_;       // begins with "/"
   QString query_;      // with its "?", or empty
 };

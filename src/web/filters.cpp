@@ -28,9 +28,10 @@ QString SiteRoot(QString& address, int rootFlag) {
 namespace {
 
 // A substring test in which the empty text occurs in every non-empty text.
-bool Occurs(const QString& haystack, QStringView needle) {
+bool Occurs(const QString& haystack, QStringView needle,
+            Qt::CaseSensitivity cs = Qt::CaseSensitive) {
   if (needle.isEmpty()) return !haystack.isEmpty();
-  return haystack.contains(needle);
+  return haystack.contains(needle, cs);
 }
 
 }  // namespace
@@ -46,20 +47,19 @@ bool KeyWordMatch(const QString& fieldText, const CrawlSettings& settings) {
 }
 
 bool FileTypeMatch(const QString& address, const CrawlSettings& settings) {
-  const bool browser = settings.BrowserAddresses;
-  const QString types = browser ? settings.FileTypes.toLower() : settings.FileTypes;
+  const QString& types = settings.FileTypes;
   if (types.isEmpty()) return true;
-  const QString a = browser ? address.toLower() : address;
-  const qsizetype dot = a.lastIndexOf(QLatin1Char('.'));
+  const qsizetype dot = address.lastIndexOf(QLatin1Char('.'));
   if (dot < 0 || types == QLatin1String("*")) return false;
-  if (Occurs(types, a.mid(dot + 1))) return true;
-  if (!browser) return false;
+  if (!settings.BrowserAddresses) return Occurs(types, QStringView(address).mid(dot + 1));
+  if (Occurs(types, QStringView(address).mid(dot + 1), Qt::CaseInsensitive)) return true;
   // The file name's own extension: "p.jpg?w=1" is a jpg picture.
   qsizetype end = 0;
-  while (end < a.size() && a[end] != u'?' && a[end] != u'#') ++end;
-  const QStringView path = QStringView(a).first(end);
+  while (end < address.size() && address[end] != u'?' && address[end] != u'#') ++end;
+  const QStringView path = QStringView(address).first(end);
   const qsizetype nameDot = path.lastIndexOf(QLatin1Char('.'));
-  return nameDot > path.lastIndexOf(QLatin1Char('/')) && Occurs(types, path.mid(nameDot + 1));
+  return nameDot > path.lastIndexOf(QLatin1Char('/')) &&
+         Occurs(types, path.mid(nameDot + 1), Qt::CaseInsensitive);
 }
 
 bool InSite(const QString& address, const CrawlSettings& settings) {

@@ -90,6 +90,7 @@ TEST(Filters, KeywordsFileTypesAndSite) {
     bool (*filter)(const QString&, const qm::CrawlSettings&);
     const char *setting, *input;
     bool match;
+    bool browser = false;  // browser addressing
   } rows[] = {{"no keywords", K, "", "anything", true},
               {"one keyword, as typed", K, "Cat", "a Cat page", true},
               {"one keyword, case kept", K, "Cat", "a cat page", false},
@@ -104,9 +105,16 @@ TEST(Filters, KeywordsFileTypesAndSite) {
               {"last line", S, base, "http://other.org/x/y", true},
               {"shorter than the line", S, base, "http://other.org/", false},
               {"not anchored", S, base, "http://evil.net/?u=http://ex.com", true},
-              {"empty line after a final CR LF", S, "http://a.ex/\r\n", "http://b.ex/x", false}};
+              {"empty line after a final CR LF", S, "http://a.ex/\r\n", "http://b.ex/x", false},
+              {"type case kept", T, "jpg*", "http://x/A.JPG", false},
+              {"browser: type case ignored", T, "jpg*", "http://x/A.JPG", true, true},
+              {"browser: the name's extension", T, "JPG", "http://x/p.jpg?w=1.5", true, true},
+              {"browser: a host is no name", T, "jpg*", "http://x.jpg/p?w", false, true},
+              {"site case kept", S, "HTTP://EX.com/", "http://ex.com/A", false},
+              {"browser: site case ignored", S, "HTTP://EX.com/", "http://ex.com/A", true, true}};
   for (const auto& r : rows)  // the setting stands in every field; each filter reads its own
-    EXPECT_EQ(r.filter(r.input, {true, r.setting, r.setting, r.setting}), r.match) << r.name;
+    EXPECT_EQ(r.filter(r.input, {true, r.setting, r.setting, r.setting, r.browser}), r.match)
+        << r.name;
 }
 
 // Hand-written code-page bytes: a double-byte code gives its two bytes, anything else the
