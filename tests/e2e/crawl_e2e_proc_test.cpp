@@ -81,6 +81,83 @@ TEST_P(SiteCrawl, SavesEveryQualifyingPictureAndGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Modes, SiteCrawl, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Downloader" : "Threads"; });
 
+// A site written as sites are written today (pages in folders, <base href>, a
+// reference in a query, srcset, unquoted values, a fragment, a mixed-case
+// host, a redirect). With browser addressing every picture is saved byte for
+// byte under its own letter case; read the default way, only the root-relative
+// lower-case picture is, and no link is on the typed site.
+class BrowserSiteCrawl : public ::testing::TestWithParam<std::tuple<bool, bool>> {};
+
+TEST_P(BrowserSiteCrawl, SavesThePicturesABrowserShows) {
+  const auto [downloader, browser] = GetParam();
+  ASSERT_TRUE(WaitUntil([] { return Downloaders() == 0; }));
+  LoopbackServer server;
+  const std::string site = "http://LocalHost:" + std::to_string(server.Port());
+  std::map<std::string, std::string> bytes, expected;  // by saved name
+  for (const auto& [target, name] :
+       std::map<std::string, std::string>{{"/img/lower.jpg", "lower.jpg"},
+                                          {"/Top.JPG", "Top.JPG"},
+                                          {"/img/Q.jpg?w=1&h=2", "Q.jpg?w=1&h=2"},
+                                          {"/d1/img/Photo.PNG", "Photo.PNG"},
+                                          {"/b/S1.jpg", "S1.jpg"},
+                                          {"/b/S2.jpg", "S2.jpg"},
+                                          {"/Moved/Far.jpg", "Far.jpg"}}) {
+    bytes[name] = Garbage(3000 + bytes.size(), static_cast<unsigned>(bytes.size()));
+    server.Serve(target, Reply(bytes[name]));
+    if (browser || name == "lower.jpg") expected[name] = bytes[name];
+  }
+  server.Serve("/", Html(LongPage("<img src='/img/lower.jpg'><img src=Top.JPG>"
+                                  "<img src=\"/img/Q.jpg?w=1&amp;h=2\"><a href=\"d1/d2/Deep.html#"
+                                  "part\">d</a><a href='" +
+                                  site + "/Mixed/Host.html'>m</a><a href=/Old.html>o</a>")));
+  server.Serve("/d1/d2/Deep.html", Html(LongPage("<img src=\"../img/Photo.PNG\">")));
+  server.Serve("/Mixed/Host.html",
+               Html(LongPage("<base href='/b/'><img srcset='S1.jpg 1x, S2.jpg 2x'>")));
+  Route moved;
+  moved.status = 302;
+  moved.headerLines = {"Location: /Moved/Here.html"};
+  server.Serve("/Old.html", moved);
+  server.Serve("/Moved/Here.html", Html(LongPage("<img src='Far.jpg'>")));
+
+  EngineRig rig;
+  WorkerGuard workers{rig.engine.Downloads()};
+  YieldScope yields;
+  ASSERT_TRUE(!downloader || InstallQmdown(Q(rig.dir.File("qmdown"))));
+  rig.engine.Settings().BrowserAddresses = browser;
+  for (auto [box, text] : {std::pair{4, "2kb"}, {6, "jpg*png"}, {7, "50ms"}, {8, "5"}})
+    rig.engine.SetTxt(box, text);
+  rig.engine.Txt_LostFocus(6);  // the file types are taken when the box is left
+  rig.engine.Timer2().setInterval(100);
+  rig.Seed(Q(site + "/"));
+  rig.Start();
+  const std::string folder = rig.dir.File("imgdown");
+  const int rows = browser ? 3 : 0;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return rig.engine.LogText().contains(QStringLiteral("开始执行爬虫")) &&
+               rig.Rows() == rows && (!rows || rig.State(0) == QStringLiteral("分析完成")) &&
+               rig.engine.Downloads().Queue().isEmpty() &&
+               LiveWorkers(rig.engine.Downloads()) == 0 && Downloaders() == 0 &&
+               ListFolder(folder).size() >= expected.size();
+      },
+      120))
+      << rig.Links().join(' ').toStdString();
+  std::map<std::string, std::string> saved;
+  for (const std::string& file : ListFolder(folder)) saved[file] = ReadWhole(folder + "/" + file);
+  EXPECT_EQ(saved, expected);
+  const QString deep = Q("http://localhost:" + std::to_string(server.Port()) + "/d1/d2/Deep.html");
+  EXPECT_EQ(rig.Links().contains(deep), browser);
+  EXPECT_EQ(rig.engine.LogText().contains(QStringLiteral("网址按浏览器方式解析")), browser);
+  rig.engine.Click(qm::kBtnStart);  // stop
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, BrowserSiteCrawl,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param) ? "Downloader" : "Threads") +
+                                  (std::get<1>(info.param) ? "Browser" : "Default");
+                         });
+
 // The demo's printed walk-through followed literally through the window: the
 // demo site served with its steps printed, the printed address typed, the
 // clicks named; links listed, pictures saved by real downloaders into the
