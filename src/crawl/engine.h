@@ -95,7 +95,8 @@ class CrawlEngine : public QObject {
   // Where the program stands, and qmdown beside it.
   QString ProgramFolder() const;
   // Where imgdown, Log and errLog.txt go: the program folder while it is
-  // writable, otherwise the user's data folder (see DataFolderFor).
+  // writable and not the install folder, otherwise the user's data folder
+  // (see DataFolderFor).
   QString DataFolder() const;
   std::int32_t MinSizeKb() const;
 

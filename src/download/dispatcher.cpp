@@ -9,11 +9,10 @@
 #include <exception>
 #include <future>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "download/download_files.h"
@@ -33,7 +32,8 @@ const QString kJobDownload = QStringLiteral("downimg");
 const QString kErrorFile = QStringLiteral("errLog.txt");
 
 // A failure of one tick: its description and its number (the classic error
-// codes: 5 invalid argument, 6 overflow, 7 out of memory, 53 file not found).
+// codes: 5 invalid argument, 6 overflow, 7 out of memory, which a thread that
+// cannot be created counts as, 53 file not found).
 struct Failure {
   QString description;
   int number = 0;
@@ -41,6 +41,7 @@ struct Failure {
 
 Failure OverflowFailure() { return {QStringLiteral("溢出"), 6}; }
 Failure LaunchFailure() { return {QStringLiteral("无法启动下载程序"), 53}; }
+Failure ThreadFailure() { return {QStringLiteral("无法建立下载线程"), 7}; }
 
 QString DownloaderPath(const QString& folder) {
   return folder + QLatin1Char('/') + QLatin1String(kDownloaderName);
@@ -179,14 +180,15 @@ std::optional<Failure> LaunchDownloader(DownloadState& state, DispatchHost& host
     const std::int64_t budget = static_cast<std::int64_t>(MaxParameterBytes()) -
                                 head.toUtf8().size() - tail.toUtf8().size();
     batch = TakeBatch(state.ImgQueue, budget);
+    // Copied before the queue lets go of them: the tick's until handed over.
+    taken = batch.alone + batch.line;
     state.ImgQueue.remove(0, batch.taken);
   }
-  if (batch.alone.contains(QLatin1String("http"))) {
-    StartWorker(state, batch.alone);
-    host.Ag(QStringLiteral("建立下载线程: ") + QString::number(WorkerHandle(state)));
-  }
-  if (!batch.line.contains(QLatin1String("http"))) return std::nullopt;
+  const bool toWorker = batch.alone.contains(QLatin1String("http"));
+  if (toWorker && !StartWorker(state, batch.alone)) return ThreadFailure();
   taken = batch.line;
+  if (toWorker) host.Ag(QStringLiteral("建立下载线程: ") + QString::number(WorkerHandle(state)));
+  if (!batch.line.contains(QLatin1String("http"))) return std::nullopt;
   if (!ShellOpen(DownloaderPath(host.ProgramFolder()), head + taken + tail)) {
     return LaunchFailure();
   }
@@ -244,19 +246,17 @@ bool StartWorker(DownloadState& state, QString list) {
     std::lock_guard<std::mutex> guard(state.lock);
     ++state.ThreadCount;
   }
-  // The new thread publishes its own id; the promise lives in the thread, so
-  // it outlasts the wait here.
-  std::promise<std::uint64_t> idPromise;
-  std::future<std::uint64_t> id = idPromise.get_future();
+  std::future<std::uint64_t> id;
   try {
-    std::thread worker(
-        [&state](std::promise<std::uint64_t> publish, QString own) {
-          publish.set_value(static_cast<std::uint64_t>(::gettid()));
-          WorkerMain(state, std::move(own));
-        },
-        std::move(idPromise), std::move(list));
-    worker.detach();
-  } catch (const std::system_error&) {
+    // The new thread publishes its own id; it shares the promise, so the
+    // promise outlasts the wait here.
+    auto publish = std::make_shared<std::promise<std::uint64_t>>();
+    id = publish->get_future();
+    state.StartThread([&state, publish, own = std::move(list)]() mutable {
+      publish->set_value(static_cast<std::uint64_t>(::gettid()));
+      WorkerMain(state, std::move(own));
+    });
+  } catch (const std::exception&) {  // no thread, or no memory to make one
     std::lock_guard<std::mutex> guard(state.lock);
     --state.ThreadCount;
     state.ThreadHandle = 0;  // no thread, no handle

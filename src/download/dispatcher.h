@@ -16,7 +16,9 @@ class DispatchHost {
   virtual void Ag(const QString& message) = 0;
   virtual QString LimitText() const = 0;      // text of the concurrent-download box
   virtual QString ProgramFolder() const = 0;  // where qmdown lives
-  // Where errLog.txt goes; it exists when returned.
+  // Where errLog.txt goes. The window's answer tries to make the folder when
+  // it is missing; one that cannot be made is returned all the same, and the
+  // failure then goes on without an error file.
   virtual QString DataFolder() const { return ProgramFolder(); }
   virtual void DisableTimer2() = 0;
   // Critical message box: `text` the failure's description, `title` its number.
@@ -30,10 +32,11 @@ inline constexpr const char* kDownloaderName = "qmdown";
 // One tick of the download timer.
 void Timer2_Timer(DownloadState& state, DispatchHost& host);
 
-// Raises ThreadCount, starts a detached worker thread running WorkerMain and
-// stores its native id in ThreadHandle. A thread that cannot be created lowers
-// ThreadCount again; returns false then. A worker given a `list` downloads
-// that list instead of taking the queue.
+// Raises ThreadCount, starts a detached worker thread running WorkerMain (with
+// state.StartThread) and stores its native id in ThreadHandle. A thread that
+// cannot be created, or memory that runs out on the way, lowers ThreadCount
+// again; returns false then. A worker given a `list` downloads that list
+// instead of taking the queue.
 bool StartWorker(DownloadState& state, QString list = QString());
 // The body of one worker: takes one snapshot of the queue (or downloads its own
 // `list`), downloads it with the crawler's DownloadFiles, lowers ThreadCount.

@@ -1,8 +1,11 @@
 #include "download/download_state.h"
 
+#include <thread>
 #include <utility>
 
 namespace qm {
+
+void StartDetachedThread(std::function<void()> body) { std::thread(std::move(body)).detach(); }
 
 void DownloadState::AppendToQueue(const QString& text) {
   std::lock_guard<std::mutex> guard(lock);

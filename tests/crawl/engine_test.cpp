@@ -102,8 +102,9 @@ TEST(EngineStart, RefusedWithoutAnImageFolderOrAnHttpAddressThenStartedAndStoppe
 // In a child process, which as root first becomes an unprivileged user, for
 // whom the read-only mode counts. The image folder, a log dump and the error
 // file of a refused hand-over go to the user's data folder; the error file
-// names the downloader beside the program.
-TEST(EngineDataFolder, InTheUserDataFolderWhenTheProgramFolderIsReadOnly) {
+// names the downloader beside the program. The install folder is never the
+// data folder.
+TEST(EngineDataFolder, InTheUserDataFolderWhenTheProgramFolderIsReadOnlyOrTheInstallFolder) {
   qmtest::TempDir dir;
   const QString program = Q(dir.File("bin")), data = Q(dir.File("xdg/qmcrawl"));
   ASSERT_EQ(::mkdir(dir.File("bin").c_str(), 0555) | ::mkdir(dir.File("xdg").c_str(), 0700) |
@@ -136,6 +137,23 @@ TEST(EngineDataFolder, InTheUserDataFolderWhenTheProgramFolderIsReadOnly) {
   EXPECT_NE(qmtest::ReadWhole(dir.File("xdg/qmcrawl/errLog.txt")).find(dir.File("bin/qmdown s=")),
             std::string::npos);
   EXPECT_TRUE(QDir(program).isEmpty());
+  // The install folder keeps nothing, even for root, by whatever path it is named.
+  const QString install = Q(dir.File("usr/bin")), user = qm::UserDataFolder();
+  ASSERT_TRUE(QDir().mkpath(install));
+  ASSERT_TRUE(QFile::link(install, Q(dir.File("link"))));
+  const struct {
+    const char* program;
+    QString want;
+  } rows[] = {{"usr/bin", user},
+              {"usr/bin/", user},
+              {"link", user},
+              {"usr/../usr/bin", user},
+              {"xdg", Q(dir.File("xdg"))}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.program);
+    EXPECT_EQ(qm::DataFolderFor(Q(dir.File(r.program)), install), r.want);
+  }
+  EXPECT_EQ(qm::DataFolderFor(qm::InstallFolder()), user);
   qputenv("XDG_DATA_HOME", "relative/share");  // only an absolute path counts
   EXPECT_EQ(qm::UserDataFolder(), QDir::homePath() + QStringLiteral("/.local/share/qmcrawl"));
   qunsetenv("XDG_DATA_HOME");

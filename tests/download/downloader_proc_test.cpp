@@ -4,6 +4,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <system_error>
+
 #include "dispatcher_fake_host.h"
 #include "download/downloader_command.h"
 
@@ -107,18 +109,33 @@ TEST_F(DispatcherProcTest, QueueIsTakenUpToTheLastAddressOneArgumentCarries) {
   EXPECT_FALSE(fs::exists(program.File("errLog.txt")));
 }
 
-TEST_F(DispatcherProcTest, FailedLaunchKeepsTheTakenAddressesInTheErrorFile) {
+// What the tick took stays in the error file: the downloader's batch, and an
+// address too long for it whose worker cannot start.
+TEST_F(DispatcherProcTest, FailedLaunchOrWorkerKeepsTheTakenAddressesInTheErrorFile) {
   WriteWhole(program.File("qmdown"), "not a program");
-  const QString queue = DeadAddress(QStringLiteral("甲.jpg")) + DeadAddress("b.jpg");
-  state.AppendToQueue(queue);
+  state.StartThread = [](std::function<void()>) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
   state.MinSizeKb = 100;
-  qm::Timer2_Timer(state, host);
-  EXPECT_EQ(host.events, (QStringList{"DisableTimer2", "StopA", "Critical:无法启动下载程序|53"}));
-  EXPECT_TRUE(state.Queue().isEmpty());
-  EXPECT_EQ(ErrorFileLines(Q(program.Path())),
-            (QStringList{QStringLiteral("DI==0 LenK=%1").arg(queue.size()),
-                         Q(program.File("qmdown")) + " " + Head(102400),
-                         "错误:无法启动下载程序  -  代码:53", " ", queue}));
+  const QString queue = DeadAddress(QStringLiteral("甲.jpg")) + DeadAddress("b.jpg");
+  const struct {
+    QString queue;
+    QString error;
+    QString title;
+  } rows[] = {{queue, "无法启动下载程序", "53"},
+              {DeadAddress(QString(140000, 'x')) + queue, "无法建立下载线程", "7"}};
+  for (const auto& r : rows) {
+    host.events.clear();
+    state.AppendToQueue(r.queue);
+    qm::Timer2_Timer(state, host);
+    EXPECT_EQ(host.events,
+              (QStringList{"DisableTimer2", "StopA", "Critical:" + r.error + "|" + r.title}));
+    EXPECT_TRUE(state.Queue().isEmpty());
+    EXPECT_EQ(ErrorFileLines(Q(program.Path())),
+              (QStringList{QStringLiteral("DI==0 LenK=%1").arg(r.queue.size()),
+                           Q(program.File("qmdown")) + " " + Head(102400),
+                           "错误:" + r.error + "  -  代码:" + r.title, " ", r.queue}));
+  }
 }
 
 TEST(QmdownProgramTest, EndsWithStatusTwoOnUsageOrOverflowWithoutARequest) {

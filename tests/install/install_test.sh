@@ -29,6 +29,22 @@ said="$("$stage/usr/bin/qmdown" --version)"
 [[ "$said" == *" $version "* ]] || fail "qmdown --version does not say $version: $said"
 [ -x "$stage/usr/bin/qmcrawl" ] || fail "qmcrawl is not executable"
 
+# The crawler's options answer without a display, before any window: a window
+# could not open here and would end the program with another status (one on
+# the offscreen platform would never end: killed after a minute).
+crawl() { timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$stage/usr/bin/qmcrawl" "$@"; }
+said="$(crawl --version)" || fail "qmcrawl --version ends with status $?"
+[ "$said" = "qmcrawl $version" ] || fail "qmcrawl --version says: $said"
+said="$(crawl -platform offscreen -v)" || fail "qmcrawl takes no Qt option: status $?"
+[ "$said" = "qmcrawl $version" ] || fail "qmcrawl -platform offscreen -v says: $said"
+said="$(crawl --help)" || fail "qmcrawl --help ends with status $?"
+[[ "$said" == "Usage: "*qmcrawl" [options]"*"--help"*"--version"* ]] || fail "qmcrawl --help says: $said"
+status=0
+said="$(crawl --no-such-option 2>&1 >/dev/null)" || status=$?
+[ "$status" -eq 2 ] || fail "qmcrawl --no-such-option ends with status $status"
+[[ "$said" == "Unknown option 'no-such-option'."*"Usage: "* ]] || fail "qmcrawl --no-such-option says: $said"
+[ -z "$(crawl --no-such-option 2>/dev/null)" ] || fail "qmcrawl --no-such-option writes to standard output"
+
 desktop="$stage/usr/share/applications/$id.desktop"
 grep -qx "Exec=qmcrawl" "$desktop" || fail "the desktop entry does not start qmcrawl"
 grep -qx "Icon=$id" "$desktop" || fail "the desktop entry does not name the icon $id"
