@@ -16,7 +16,7 @@ namespace {
 // What the command line asks of the crawler. A flag of its own is a bool
 // field here and a row in kFlags.
 struct Options {
-  // bool name = false;
+  bool browserAddresses = false;
 };
 
 struct Flag {
@@ -25,7 +25,10 @@ struct Flag {
   bool Options::*field;
 };
 const std::vector<Flag> kFlags = {
-    // {"name", "What it does.", &Options::name},
+    {"browser-addresses",
+     "Reads the addresses of pages as a browser does: relative to the page, "
+     "letter case kept, character references decoded, srcset read.",
+     &Options::browserAddresses},
 };
 
 // Qt's own options, which QApplication takes off the command line itself
@@ -118,6 +121,7 @@ int main(int argc, char** argv) {
   qm::SetYieldHook([] { QCoreApplication::processEvents(); });
   qm::InstallFontSubstitutes();
   qm::frmMain window(QCoreApplication::applicationDirPath(), qm::ProgramHooks());
+  window.Engine().Settings().BrowserAddresses = command.options.browserAddresses;
   window.show();
   return app.exec();
 }

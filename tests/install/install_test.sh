@@ -39,6 +39,8 @@ said="$(crawl -platform offscreen -v)" || fail "qmcrawl takes no Qt option: stat
 [ "$said" = "qmcrawl $version" ] || fail "qmcrawl -platform offscreen -v says: $said"
 said="$(crawl --help)" || fail "qmcrawl --help ends with status $?"
 [[ "$said" == "Usage: "*qmcrawl" [options]"*"--help"*"--version"* ]] || fail "qmcrawl --help says: $said"
+[[ "$said" == *"--browser-addresses"* ]] || fail "qmcrawl --help names no --browser-addresses: $said"
+said="$(crawl --browser-addresses --version)" || fail "qmcrawl --browser-addresses is refused: status $?"
 status=0
 said="$(crawl --no-such-option 2>&1 >/dev/null)" || status=$?
 [ "$status" -eq 2 ] || fail "qmcrawl --no-such-option ends with status $status"
@@ -47,6 +49,7 @@ said="$(crawl --no-such-option 2>&1 >/dev/null)" || status=$?
 
 desktop="$stage/usr/share/applications/$id.desktop"
 grep -qx "Exec=qmcrawl" "$desktop" || fail "the desktop entry does not start qmcrawl"
+grep -qx "Exec=qmcrawl --browser-addresses" "$desktop" || fail "no desktop action with browser addressing"
 grep -qx "Icon=$id" "$desktop" || fail "the desktop entry does not name the icon $id"
 grep -qx "Categories=Network;Graphics;" "$desktop" || fail "desktop entry categories"
 
