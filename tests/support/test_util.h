@@ -94,6 +94,20 @@ struct WorkerGuard {
 
 inline int Downloaders() { return qm::ProcessCount(QStringLiteral("qmdown")); }
 
+// The downloaders running from `folder` (their program stands there): those a
+// test started, whatever else runs on the machine. Ended ones, whose program
+// can no longer be read, are not counted.
+inline int DownloadersIn(const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::path program = std::filesystem::canonical(folder, ec) / "qmdown";
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    std::error_code unreadable;
+    if (std::filesystem::read_symlink(entry.path() / "exe", unreadable) == program) ++count;
+  }
+  return count;
+}
+
 // A copy of the built downloader at `path`, runnable by its owner.
 inline bool InstallQmdown(const QString& path) {
   QFile::remove(path);
