@@ -1,17 +1,28 @@
 // crawl_harness: runs the crawl engine without a window over one site until
 // every listed page is analysed, then prints pages per second and totals.
 //
-//   crawl_harness START_ADDRESS [DELAY_MS] [INTERVAL_MS]
+//   crawl_harness [--browser-addresses] [--save FOLDER] START_ADDRESS [DELAY_MS] [INTERVAL_MS]
 //
-// The site-only switch is on, for the start address's host. Downloads
-// are not dispatched (a concurrent-download limit of 0); the run log and the
-// default image folder go to a temporary folder.
+// The site-only switch is on, for the start address's host. The run log and
+// the default image folder go to a temporary folder, which is also the
+// program folder: there is no downloader beside it.
+//
+// --browser-addresses  reads the pages with browser addressing.
+// --save FOLDER        downloads the pictures into FOLDER (chosen as with the
+//                      Browse button), in worker threads, five at most; file
+//                      types png*jpg*jpeg*gif*svg, no minimum size. The run
+//                      then also waits until the image queue is empty and no
+//                      worker is alive, and prints the files saved.
+// Without --save, downloads are not dispatched (a concurrent-download limit
+// of 0).
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
+#include <mutex>
 
 #include "crawl/engine.h"
 #include "web/http.h"
@@ -21,27 +32,52 @@ namespace {
 
 class HarnessHost : public qm::EngineHost {
  public:
+  explicit HarnessHost(QString folder) : folder_(std::move(folder)) {}
   void ShowCritical(const QString& text, const QString& title) override {
     std::fprintf(stderr, "critical %s: %s\n", qPrintable(title), qPrintable(text));
   }
-  QString BrowseFolder(const QString&) override { return QString(); }
+  // The Browse button's answer: the --save folder.
+  QString BrowseFolder(const QString&) override { return folder_; }
   void EndProgram() override { QCoreApplication::exit(0); }
+
+ private:
+  QString folder_;
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: crawl_harness START_ADDRESS [DELAY_MS] [INTERVAL_MS]\n");
+  std::fprintf(stderr,
+               "usage: crawl_harness [--browser-addresses] [--save FOLDER] START_ADDRESS "
+               "[DELAY_MS] [INTERVAL_MS]\n");
   return 2;
+}
+
+// Whether the downloads are over: nothing queued and no worker alive.
+bool DownloadsDone(qm::DownloadState& state) {
+  std::lock_guard<std::mutex> guard(state.lock);
+  return !state.ImgQueue.contains(QLatin1String("http")) && state.ThreadCount == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  const QStringList args = app.arguments();
-  if (args.size() < 2 || args.size() > 4) return Usage();
-  const QString start = args.at(1);
-  const QString delay = args.size() > 2 ? args.at(2) : QStringLiteral("0");
-  const QString interval = args.size() > 3 ? args.at(3) : QStringLiteral("1");
+  QStringList args = app.arguments().mid(1);
+  bool browser = false;
+  QString save;
+  while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+    const QString option = args.takeFirst();
+    if (option == QLatin1String("--browser-addresses")) {
+      browser = true;
+    } else if (option == QLatin1String("--save") && !args.isEmpty()) {
+      save = QDir(args.takeFirst()).absolutePath();
+    } else {
+      return Usage();
+    }
+  }
+  if (args.isEmpty() || args.size() > 3) return Usage();
+  const QString start = args.at(0);
+  const QString delay = args.size() > 1 ? args.at(1) : QStringLiteral("0");
+  const QString interval = args.size() > 2 ? args.at(2) : QStringLiteral("1");
 
   qm::HttpGlobalInit();
   qm::SetYieldHook([] { QCoreApplication::processEvents(); });
@@ -50,13 +86,28 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no temporary folder\n");
     return 1;
   }
+  if (!save.isEmpty() && !QDir().mkpath(save)) {
+    std::fprintf(stderr, "cannot make %s\n", qPrintable(save));
+    return 1;
+  }
 
-  HarnessHost host;
+  HarnessHost host(save);
   qm::CrawlEngine engine(folder.path(), &host);
   engine.Form_Load();
+  engine.Settings().BrowserAddresses = browser;
   engine.SetTxt(3, delay + QStringLiteral("ms"));
   engine.SetTxt(7, interval + QStringLiteral("ms"));
-  engine.SetTxt(8, QStringLiteral("0"));
+  if (save.isEmpty()) {
+    engine.SetTxt(8, QStringLiteral("0"));
+  } else {
+    engine.SetTxt(8, QStringLiteral("5"));
+    engine.SetTxt(6, QStringLiteral("png*jpg*jpeg*gif*svg"));
+    engine.Txt_LostFocus(6);
+    engine.SetTxt(4, QStringLiteral("0kb"));
+    engine.Txt_LostFocus(4);
+    engine.Click(qm::kBtnBrowse);  // Txt(0) and the save path become the folder
+    engine.Timer2().setInterval(200);
+  }
   // The switch is operated while the box holds the start address's site
   // root, so every page of that host is on the site; then the start address
   // itself is typed.
@@ -79,8 +130,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Finished when the seed stage is done and every row reads analysed: no
-  // row is left that could list anything new.
+  // Finished when the seed stage is done and every row reads analysed (no
+  // row is left that could list anything new) and, when saving, every queued
+  // picture has been taken and every worker has ended.
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (!seeded) return;
@@ -88,6 +140,7 @@ int main(int argc, char** argv) {
     const int rows = lv.ItemCount();
     for (int i = rows - 1; i >= 0; --i)
       if (lv.ItemText(i, 2) != QStringLiteral("分析完成")) return;
+    if (!save.isEmpty() && !DownloadsDone(engine.Downloads())) return;
     QCoreApplication::exit(0);
   });
   poll.start(20);
@@ -99,6 +152,13 @@ int main(int argc, char** argv) {
   std::printf("pages analysed: %d\n", pages);
   std::printf("images found:   %d\n", engine.ImgTotal());
   std::printf("links met:      %zu\n", engine.SeenLinks().Count());
+  if (!save.isEmpty()) {
+    const QStringList saved = QDir(save).entryList(QDir::Files | QDir::Hidden);
+    qsizetype files = 0;
+    for (const QString& name : saved)
+      if (!name.startsWith(QLatin1String(".qmpart-"))) ++files;
+    std::printf("pictures saved: %lld\n", static_cast<long long>(files));
+  }
   std::printf("seconds:        %.3f\n", seconds);
   std::printf("pages/second:   %.1f\n", seconds > 0 ? pages / seconds : 0.0);
   return 0;
