@@ -413,13 +413,17 @@ bool ResolveValue(const AddressBase& base, QStringView value, bool decoded, QStr
 // (its <base href>, else the address it came from); images of the wanted file
 // types listed, links passed through the same rules as those of the default
 // reading.
-QString AnalyseAsBrowser(QStringView page, const QString& pageAddress, QString& images,
-                         std::int32_t& imgCount, std::int32_t& linkCount,
+QString AnalyseAsBrowser(QStringView page, const QString& requested, const QString& pageAddress,
+                         QString& images, std::int32_t& imgCount, std::int32_t& linkCount,
                          const CrawlSettings& settings, FingerprintSet& seen) {
   using pagetext::ValueKind;
   const std::vector<pagetext::FoundValue> values = pagetext::ScanTags(page);
   AddressBase base(pageAddress);
   QString address;
+  // The page itself, as asked for and as it came, is met: a link back to it
+  // (its own "#section", most often) names no new page.
+  for (const QString& own : {requested, pageAddress})
+    if (AddressBase().Resolve(own, address)) seen.Insert(Md5Key(address));
   for (const pagetext::FoundValue& v : values) {
     if (v.kind != ValueKind::kBase) continue;
     if (ResolveValue(base, page.mid(v.start, v.length), false, address))
@@ -472,11 +476,12 @@ QString AnalysePageText(QString page, QString& address, QString& images, std::in
   // 3. nor one whose title, description and keywords fail the keyword filter.
   if (!TitleFieldsMatch(page, scan.raw, settings)) return QString();
   // 4. The address is normalised; its site root resolves rooted and relative addresses.
-  const QString fetched = pageAddress.isEmpty() ? address : pageAddress;
+  const QString requested = address;
   const QString root = SiteRoot(address, 0);
   if (settings.BrowserAddresses) {
     page = QString();
-    return AnalyseAsBrowser(asCame, fetched, images, imgCount, linkCount, settings, seen);
+    return AnalyseAsBrowser(asCame, requested, pageAddress.isEmpty() ? requested : pageAddress,
+                            images, imgCount, linkCount, settings, seen);
   }
   // 5. Only the candidate addresses are normalised; the page itself is done with.
   WorkTexts work;

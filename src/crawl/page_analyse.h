@@ -28,7 +28,8 @@ inline constexpr qsizetype kMinPageLength = 5120;
 // from the page's tags as a browser reads them and resolved against the
 // page's <base href> or else `pageAddress`, the address the page came from
 // after redirects (empty: `address` as given); they keep the letter case of
-// their path and query. Everything else is the same.
+// their path and query, and the page's own address counts as a link met.
+// Everything else is the same.
 QString AnalysePageText(QString pageText, QString& address, QString& images, std::int32_t& imgCount,
                         std::int32_t& linkCount, const CrawlSettings& settings,
                         FingerprintSet& seen, const QString& pageAddress = QString());
