@@ -131,6 +131,28 @@ bool EqualsNoCase(QStringView text, QLatin1StringView lower) {
   return true;
 }
 
+// A double quote (the separator of image lists) and control characters in
+// out[from...] are percent-encoded; everything else stays as written.
+void EncodeSeparators(QString& out, qsizetype from) {
+  auto separator = [](char16_t c) { return c < 0x20 || c == 0x7F || c == u'"'; };
+  const char16_t* p = reinterpret_cast<const char16_t*>(std::as_const(out).utf16());
+  qsizetype i = from;
+  while (i < out.size() && !separator(p[i])) ++i;
+  if (i == out.size()) return;
+  static const char kHex[] = "0123456789ABCDEF";
+  const QString tail = out.mid(i);
+  out.truncate(i);
+  for (QChar c : tail) {
+    if (!separator(c.unicode())) {
+      out += c;
+      continue;
+    }
+    out += u'%';
+    out += QLatin1Char(kHex[c.unicode() >> 4]);
+    out += QLatin1Char(kHex[c.unicode() & 15]);
+  }
+}
+
 // Appends user information as written, the host lower-cased and a port
 // unless it is the scheme's default. False for an empty or malformed host
 // or a port that is no number up to 65535.
@@ -157,7 +179,11 @@ bool AppendAuthority(QString& out, QStringView a, bool https) {
     number = number * 10 + (c.unicode() - u'0');
     if (number > 65535) return false;
   }
-  if (at >= 0) out += a.first(at + 1);
+  if (at >= 0) {
+    const qsizetype userStart = out.size();
+    out += a.first(at + 1);
+    EncodeSeparators(out, userStart);
+  }
   if (ascii) {
     for (QChar c : host)
       out += QChar(c.unicode() >= u'A' && c.unicode() <= u'Z' ? c.unicode() | 0x20 : c.unicode());
@@ -211,28 +237,6 @@ void RemoveDotSegments(QString& out, qsizetype from) {
     out += s;
   }
   if (kept.empty()) out += u'/';
-}
-
-// A double quote (the separator of image lists) and control characters in
-// out[from...] are percent-encoded; everything else stays as written.
-void EncodeSeparators(QString& out, qsizetype from) {
-  auto separator = [](char16_t c) { return c < 0x20 || c == 0x7F || c == u'"'; };
-  const char16_t* p = reinterpret_cast<const char16_t*>(std::as_const(out).utf16());
-  qsizetype i = from;
-  while (i < out.size() && !separator(p[i])) ++i;
-  if (i == out.size()) return;
-  static const char kHex[] = "0123456789ABCDEF";
-  const QString tail = out.mid(i);
-  out.truncate(i);
-  for (QChar c : tail) {
-    if (!separator(c.unicode())) {
-      out += c;
-      continue;
-    }
-    out += u'%';
-    out += QLatin1Char(kHex[c.unicode() >> 4]);
-    out += QLatin1Char(kHex[c.unicode() & 15]);
-  }
 }
 
 // Appends the query of `rest` at `at` ("?..." up to a "#"), if any.
