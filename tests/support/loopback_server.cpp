@@ -19,6 +19,7 @@
 
 namespace qmtest {
 using std::string;
+using Answer = std::function<Route(const RecordedRequest&)>;
 namespace {
 
 bool Is(const string& a, const string& b) { return !::strcasecmp(a.c_str(), b.c_str()); }
@@ -84,7 +85,7 @@ struct Conn {
     char buf[16384];
     if (!(ssl && SSL_pending(ssl)) && !Wait(stop, fd)) return false;
     const long n = ssl ? SSL_read(ssl, buf, sizeof buf) : ::recv(fd, buf, sizeof buf, 0);
-    in.append(buf, static_cast<std::size_t>(std::max(n, 0L)));
+    in.append(buf, std::max(n, 0L));
     return n > 0;
   }
   // A request head and the body its Content-Length announces; false when the
@@ -123,7 +124,7 @@ struct LoopbackServer::Impl {
   bool https;
   int listenFd, stop = ::eventfd(0, EFD_CLOEXEC);
   std::mutex mu{};
-  std::map<string, std::function<Route(const RecordedRequest&)>> routes{};
+  std::map<string, Answer> routes{};
   std::vector<RecordedRequest> requests{};
   std::thread acceptor{};
   std::vector<std::jthread> conns{};  // the acceptor's own until it has ended
@@ -142,7 +143,7 @@ struct LoopbackServer::Impl {
       if (!SSL_set_fd(c.ssl, fd) || SSL_accept(c.ssl) != 1) return;
     }
     for (RecordedRequest r; c.Read(r);) {
-      std::function<Route(const RecordedRequest&)> fn;
+      Answer fn;
       {
         std::lock_guard lock(mu);
         requests.push_back(r);
@@ -177,15 +178,14 @@ LoopbackServer::LoopbackServer(Scheme scheme)
 }
 
 LoopbackServer::~LoopbackServer() {
-  const std::uint64_t one = 1;
-  (void)!::write(d->stop, &one, sizeof one);  // wakes every wait of the server's threads
+  ::eventfd_write(d->stop, 1);  // wakes every wait of the server's threads
   d->acceptor.join();
   d->conns.clear();  // joins every connection's thread
   ::close(d->listenFd);
   ::close(d->stop);
 }
 
-void LoopbackServer::ServeFn(const string& path, std::function<Route(const RecordedRequest&)> fn) {
+void LoopbackServer::ServeFn(const string& path, Answer fn) {
   std::lock_guard lock(d->mu);
   d->routes[path] = std::move(fn);
 }
