@@ -60,6 +60,7 @@ TEST(WaitMs, WaitsItsTimeWithAndWithoutAHook) {
 // The root, then the rewritten address.
 TEST(SiteRoot, NormalisesTheAddressAndGivesSchemeHostSlash) {
   const char* rows[][2] = {{"example.com", "http://www.example.com/ http://www.example.com/"},
+                           {"www.x.com", "http://www.x.com/ http://www.x.com/"},
                            {" HTTP://E x.com/A %E4%B8%AD ", "http://ex.com/ http://ex.com/a中/"},
                            {"https://Ex.com/x", "https://ex.com/ https://ex.com/x/"},
                            {"http://ex.com/1%zz", "http://ex.com/ http://ex.com/1%zz/"}};
