@@ -4,7 +4,7 @@
 // plus a delay (one longer than the client's time-out is a stall), a cut
 // after some body bytes, no length header at all or a lower-case one. As
 // options of the same server: HTTPS with a self-signed certificate for a
-// wrong host name, and a forward proxy (CONNECT tunnels; or refusing all).
+// wrong host name; and a forward proxy for plain HTTP (or one refusing all).
 // Every request is recorded.
 #include <functional>
 #include <memory>
@@ -30,13 +30,12 @@ struct RecordedRequest {
   std::vector<std::pair<std::string, std::string>> headers;  // name case kept
   std::string body;
   std::string Header(const std::string& name) const;  // any case; "" when absent
-  bool HasHeader(const std::string& name) const;
 };
 
 class LoopbackServer {
  public:
   enum class Scheme { Http, Https };
-  explicit LoopbackServer(Scheme scheme = Scheme::Http) : LoopbackServer(scheme, Mode::Serve) {}
+  explicit LoopbackServer(Scheme scheme = Scheme::Http);
   ~LoopbackServer();
 
   // The route for a target: the whole target, else its path without the
@@ -53,10 +52,6 @@ class LoopbackServer {
   std::size_t RequestCount() const { return Requests().size(); }
   void ClearRequests();
 
- protected:
-  enum class Mode { Serve, Proxy, RefusingProxy };
-  LoopbackServer(Scheme scheme, Mode mode);
-
  private:
   bool https_;
   int port_ = 0;  // set while `d` is made
@@ -64,18 +59,11 @@ class LoopbackServer {
   std::unique_ptr<Impl> d;
 };
 
-// The server as a forward proxy: absolute-form requests go on to the loopback
-// server they name, CONNECT opens a tunnel; `refuse` answers everything 403.
+// The server as a forward proxy for plain HTTP: an absolute-form request goes
+// on to the loopback server it names; `refuse` answers everything 403.
 class ForwardProxy : public LoopbackServer {
  public:
-  explicit ForwardProxy(bool refuse = false)
-      : LoopbackServer(Scheme::Http, refuse ? Mode::RefusingProxy : Mode::Proxy) {}
-  std::string HostPort() const { return "127.0.0.1:" + std::to_string(Port()); }
-  std::vector<std::string> Targets() const {
-    std::vector<std::string> targets;
-    for (const RecordedRequest& r : Requests()) targets.push_back(r.target);
-    return targets;
-  }
+  explicit ForwardProxy(bool refuse = false);
 };
 
 // A port on 127.0.0.1 that nothing listens on.
