@@ -680,9 +680,6 @@ QVariant HttpRequest(const QString& address, int kind, const QString& requestHea
       errorMessage = http.errorMessage();
       errorNumber = http.errorNumber();
     } else {
-      responseHeaders = http.getAllResponseHeaders();
-      if (status) *status = http.Status();
-      if (finalAddress) *finalAddress = http.FinalAddress();
       switch (kind) {
         case kHttpText:
           result = http.Responsetext();
@@ -702,6 +699,12 @@ QVariant HttpRequest(const QString& address, int kind, const QString& requestHea
         }
         default:
           break;
+      }
+      // A failure leaves what the caller passed as it was, even after an answer.
+      if (errorMessage.isEmpty()) {
+        responseHeaders = http.getAllResponseHeaders();
+        if (status) *status = http.Status();
+        if (finalAddress) *finalAddress = http.FinalAddress();
       }
     }
   }

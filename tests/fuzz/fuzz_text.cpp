@@ -17,11 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (qm::DecodeCharacterReferences(in).size() > in.size()) __builtin_trap();
   if (const auto decoded = qm::DecodeUri(in); decoded && decoded->size() > in.size())
     __builtin_trap();
-  // A resolved address is http or https; its path and query (from the first
-  // "/" after the scheme) hold no list separator.
+  // A resolved address is http or https and holds no list separator.
   if (qm::AddressBase(u"http://fuzz.example/a/b?q").Resolve(in, out)) {
     if (!out.startsWith(QLatin1String("http"))) __builtin_trap();
-    if (out.mid(out.indexOf(QLatin1Char('/'), 8)).contains(QLatin1Char('"'))) __builtin_trap();
+    if (out.contains(QLatin1Char('"'))) __builtin_trap();
   }
   // Settings numbers are whole; the 32-bit reader agrees with them.
   const double v = qm::LeadingNumber(in);

@@ -23,7 +23,7 @@ TEST(AddressBase, ResolvesReferencesAgainstThePageAsBrowsersDo) {
       {u"//CDN.Example.org/I.jpg", u"http://cdn.example.org/I.jpg"},
       {u"\\\\CDN.org\\I.jpg", u"http://cdn.org/I.jpg"},
       {u"/Root.jpg#x", u"http://docs.example.org/Root.jpg"},
-      {u"HTTPS://User@Other.ORG:443/P?Q#F", u"https://User@other.org/P?Q"},
+      {u"HTTPS://U\"s\x01r@Other.ORG:443/P?Q#F", u"https://U%22s%01r@other.org/P?Q"},
       {u"https://h.org:08443", u"https://h.org:8443/"},
       {u"http://h.org:443/", u"http://h.org:443/"},
       {u"http://h.org:/", u"http://h.org/"},
