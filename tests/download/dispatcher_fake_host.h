@@ -46,6 +46,14 @@ class DispatchFixture : public ::testing::Test {
   DispatchFixture() : host(Q(program.Path())) { state.SetSavePath(Q(save.Path())); }
   ~DispatchFixture() override { EXPECT_TRUE(WaitForWorkers(state)); }
   QString Url(const std::string& path) const { return Q(server.Url(path)) + "\""; }
+  // What the error file holds after a failed tick that took `taken`.
+  QString ErrorText(qint64 minBytes, const QString& failure, const QString& taken) {
+    return QStringLiteral("DI==0 LenK=%1\r\n%2/qmdown s=%3&min=%4&url=\r\n错误:%5\r\n \r\n%6\r\n")
+        .arg(taken.size())
+        .arg(host.folder, state.GetSavePath())
+        .arg(minBytes)
+        .arg(failure, taken);
+  }
 
   TempDir program, save;
   qm::DownloadState state;

@@ -18,28 +18,43 @@ const QStringList kLaunched{"Ag:创建下载进程...", "ProcessEvents"};
 
 class DispatcherProcTest : public DispatchFixture {
  protected:
-  // A recording stand-in for qmdown: a script, so not counted as a downloader.
+  // A recording stand-in for qmdown, a script and so not counted as one: each
+  // run leaves "<argument count> <folder>\n<first argument>" in a file of its
+  // own, which appears whole.
   void SetUp() override {
     ASSERT_TRUE(WaitUntil([] { return Downloaders() == 0; }));  // the limit counts them all
-    WriteRecorder(program.File("qmdown"), records.Path());
+    WriteWhole(program.File("qmdown"), "#!/bin/sh\nn=" + records.File("$(date +%s%N)") +
+                                           "\nprintf '%s %s\\n%s' $# \"$PWD\" \"$1\" >$n.part\n" +
+                                           "mv $n.part $n.run\n");
+    fs::permissions(program.File("qmdown"), fs::perms::owner_all);
   }
-  // The stand-in's runs, once `n` have ended.
-  std::vector<Call> Runs(std::size_t n) {
-    WaitUntil([&] { return Calls(records.Path()).size() >= n; });
-    return Calls(records.Path());
+  // The stand-in's runs, oldest first, once `n` have ended.
+  std::vector<std::string> Runs(std::size_t n) {
+    std::vector<std::string> runs;
+    WaitUntil([&] {
+      runs.clear();
+      for (const std::string& name : ListFolder(records.Path()))
+        if (name.ends_with(".run")) runs.push_back(ReadWhole(records.File(name)));
+      return runs.size() >= n;
+    });
+    return runs;
   }
-  QString Head(int min = 0) { return QString("s=%1&min=%2&url=").arg(Q(save.Path())).arg(min); }
+  // A run with one argument in the program folder.
+  std::string Run(int min, const QString& list) {
+    return "1 " + fs::canonical(program.Path()).string() + "\n" +
+           QString("s=%1&min=%2&url=%3||").arg(Q(save.Path())).arg(min).arg(list).toStdString();
+  }
   TempDir records;
 };
 
 TEST_F(DispatcherProcTest, DownloaderGetsTheQueueWhileItIsThereAndTheFolderFitsItsLine) {
-  const QString queue = DeadAddress("a||b.jpg") + DeadAddress("c.jpg") + "\"";
-  state.AppendToQueue(queue);
+  // A "||" would end the downloader's list: every bar of such an address is written %7C.
+  state.AppendToQueue(DeadAddress("a||b|c.jpg") + DeadAddress("d|e.jpg") +
+                      DeadAddress("f||g||h.jpg"));
   qm::Timer2_Timer(state, host);
   EXPECT_EQ(host.events, kLaunched);
-  const Call run = Runs(1).at(0);  // one argument, through no shell, in the program folder
-  EXPECT_EQ(Q(run.arg), Head() + QString(queue).replace("||", "%7C%7C") + "||");
-  EXPECT_EQ(run.argc + run.cwd, "1" + fs::canonical(program.Path()).string());
+  EXPECT_EQ(Runs(1).at(0), Run(0, DeadAddress("a%7C%7Cb%7Cc.jpg") + DeadAddress("d|e.jpg") +
+                                      DeadAddress("f%7C%7Cg%7C%7Ch.jpg")));
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // detached: no child of ours
   // A folder the line cannot carry, or no downloader beside the crawler: a worker.
   server.Serve("*", Reply("picture"));
@@ -74,7 +89,7 @@ TEST_F(DispatcherProcTest, LimitComparedStrictlyWithTheRunningDownloaders) {
   host.limit = "1";
   state.AppendToQueue(DeadAddress("a.jpg"));
   qm::Timer2_Timer(state, host);
-  EXPECT_TRUE(host.events.isEmpty());
+  EXPECT_EQ(host.events, QStringList{});
   sleeper.reset();  // killed
   qm::Timer2_Timer(state, host);
   EXPECT_EQ(host.events, kLaunched);
@@ -82,28 +97,32 @@ TEST_F(DispatcherProcTest, LimitComparedStrictlyWithTheRunningDownloaders) {
 }
 
 // An address holding a NUL is dropped, one longer than a whole argument is
-// served by a worker; the rest is taken up to the last whole address that fits.
+// saved by a worker; the rest goes to downloaders, each taking addresses up to
+// the last one its argument carries whole, none lost and none repeated.
 TEST_F(DispatcherProcTest, QueueIsTakenUpToTheLastAddressOneArgumentCarries) {
   const std::string longPath = "/" + std::string(130000, 'x') + "/long.jpg";
   server.Serve(longPath, Reply(std::string(102400, 0)));  // reaches the minimum of 100 kb
-  QString queue;
-  const auto max = static_cast<qsizetype>(qm::MaxParameterBytes());
-  for (int i = 0; queue.toUtf8().size() < max * 3 / 2; ++i)
-    queue += DeadAddress(QStringLiteral("图片/%1/").arg(i) + QString(150, 'x') + ".jpg");
+  QStringList addresses;
+  qsizetype bytes = 0;
+  while (bytes < 190000) {
+    addresses << DeadAddress(QStringLiteral("图片/%1/").arg(bytes) + QString(150, 'x') + ".jpg");
+    bytes += addresses.last().toUtf8().size();
+  }
   state.MinSizeKb = 100;
-  state.AppendToQueue(DeadAddress(QStringLiteral("b") + QChar(u'\0')) + Url(longPath) + queue);
+  state.AppendToQueue(DeadAddress(QStringLiteral("b") + QChar(u'\0')) + Url(longPath) +
+                      addresses.join(""));
   qm::Timer2_Timer(state, host);
-  const QString rest = state.Queue();
-  ASSERT_TRUE(queue.endsWith(rest) && !rest.isEmpty());
-  const QString line = Head(102400) + queue.chopped(rest.size()) + "||";
-  EXPECT_LE(line.toUtf8().size(), max);
-  EXPECT_GT((line + rest.left(rest.indexOf('"') + 1)).toUtf8().size(),
-            max);  // the next one did not fit
   qm::Timer2_Timer(state, host);
   EXPECT_TRUE(host.LoggedWorker(0));
   EXPECT_EQ(host.events.mid(1), kLaunched + kLaunched);
-  EXPECT_EQ(Q(Runs(2).at(0).arg + "|" + Runs(2).at(1).arg),
-            line + "|" + Head(102400) + rest + "||");
+  EXPECT_EQ(state.Queue(), "");
+  const std::vector<std::string> runs = Runs(2);
+  const qsizetype first = Q(runs.at(0)).count(".jpg\"");
+  EXPECT_EQ(runs.at(0), Run(102400, addresses.mid(0, first).join("")));
+  EXPECT_EQ(runs.at(1), Run(102400, addresses.mid(first).join("")));
+  const std::string argument = runs.at(0).substr(runs.at(0).find('\n') + 1);
+  EXPECT_LE(argument.size(), 126976u);  // 32 pages, less one for the margin
+  EXPECT_GT(argument.size() + addresses.at(first).toUtf8().size(), 126976u);
   ASSERT_TRUE(WaitForWorkers(state));
   EXPECT_EQ(ListFolder(save.Path()), std::set<std::string>{"long.jpg"});
   EXPECT_FALSE(fs::exists(program.File("errLog.txt")));
@@ -119,22 +138,37 @@ TEST_F(DispatcherProcTest, FailedLaunchOrWorkerKeepsTheTakenAddressesInTheErrorF
   state.MinSizeKb = 100;
   const QString queue = DeadAddress(QStringLiteral("甲.jpg")) + DeadAddress("b.jpg");
   const struct {
-    QString queue;
-    QString error;
-    QString title;
+    QString queue, error, title;
   } rows[] = {{queue, "无法启动下载程序", "53"},
               {DeadAddress(QString(140000, 'x')) + queue, "无法建立下载线程", "7"}};
-  for (const auto& r : rows) {
+  for (const auto& row : rows) {
     host.events.clear();
-    state.AppendToQueue(r.queue);
+    state.AppendToQueue(row.queue);
     qm::Timer2_Timer(state, host);
     EXPECT_EQ(host.events,
-              (QStringList{"DisableTimer2", "StopA", "Critical:" + r.error + "|" + r.title}));
-    EXPECT_TRUE(state.Queue().isEmpty());
-    EXPECT_EQ(ErrorFileLines(Q(program.Path())),
-              (QStringList{QStringLiteral("DI==0 LenK=%1").arg(r.queue.size()),
-                           Q(program.File("qmdown")) + " " + Head(102400),
-                           "错误:" + r.error + "  -  代码:" + r.title, " ", r.queue}));
+              (QStringList{"DisableTimer2", "StopA", "Critical:" + row.error + "|" + row.title}));
+    EXPECT_EQ(state.Queue(), "");
+    EXPECT_EQ(ErrorFile(host.folder),
+              ErrorText(102400, row.error + "  -  代码:" + row.title, row.queue));
+  }
+}
+
+// In both modes, before anything is taken; -2^31 bytes still fit.
+TEST_F(DispatcherProcTest, SizeBoundBeyond32BitsStopsTheCrawlAndKeepsTheQueue) {
+  for (const bool downloader : {true, false}) {
+    SCOPED_TRACE(downloader ? "downloader" : "workers");
+    if (!downloader) fs::remove(program.File("qmdown"));
+    host.events.clear();
+    state.AppendToQueue(DeadAddress("a.jpg"));
+    state.MinSizeKb = 2097152;
+    qm::Timer2_Timer(state, host);
+    EXPECT_EQ(host.events, (QStringList{"DisableTimer2", "StopA", "Critical:溢出|6"}));
+    EXPECT_EQ(state.Queue(), DeadAddress("a.jpg"));
+    EXPECT_EQ(ErrorFile(host.folder), ErrorText(2147483648, "溢出  -  代码:6", ""));
+    state.MinSizeKb = -2097152;
+    qm::Timer2_Timer(state, host);
+    ASSERT_TRUE(WaitForWorkers(state));
+    EXPECT_EQ(state.Queue(), "");
   }
 }
 

@@ -18,12 +18,17 @@ std::string PageOf(const std::string& name) {
   return LongPage("<img src='/" + name + "-img.jpg'>", "<title>图片</title>");
 }
 
+// The stall ends at its time-out, well before the server would answer.
+void ExpectStallTimeOut(std::chrono::steady_clock::time_point began) {
+  EXPECT_GE(std::chrono::steady_clock::now() - began, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 35s);
+}
+
 TEST(FaultTable, CrawlStepFinishesEveryFaultyPageAndAnalysesTheNext) {
   qm::SetHttpTimeouts({5s, 2s});
   LoopbackServer plain, tls(LoopbackServer::Scheme::Https);
   std::string links;
   for (const Fault& f : kFaults) {
-    if (!f.file.empty()) continue;
     const std::string good = std::string(f.name) + "-next";
     plain.Serve("/g/" + good, Html(PageOf(good)));
     // Listed after its good page, the faulty one is walked first.
@@ -37,8 +42,9 @@ TEST(FaultTable, CrawlStepFinishesEveryFaultyPageAndAnalysesTheNext) {
   rig.engine.SetTxt(7, QStringLiteral("600000ms"));  // the test runs the steps itself
   rig.Seed(Q(plain.Url("/")), /*siteOnly=*/false);
   rig.Start();
+  const auto began = std::chrono::steady_clock::now();
   rig.engine.Timer1_Timer();
-
+  ExpectStallTimeOut(began);
   const std::string queue = rig.engine.Downloads().Queue().toStdString();
   std::string analysed;  // the rows analysed, each address followed by a blank
   for (int row = 0; row < rig.Rows(); ++row)
@@ -46,8 +52,8 @@ TEST(FaultTable, CrawlStepFinishesEveryFaultyPageAndAnalysesTheNext) {
   for (const Fault& f : kFaults) {
     const std::string name = f.name;
     SCOPED_TRACE(name);
-    EXPECT_EQ(analysed.find("/f/" + name + " ") != std::string::npos, f.file.empty());
-    EXPECT_EQ(queue.find("/" + name + "-next-img.jpg") != std::string::npos, f.file.empty());
+    EXPECT_NE(analysed.find("/f/" + name + " "), std::string::npos);
+    EXPECT_NE(queue.find("/" + name + "-next-img.jpg"), std::string::npos);
     EXPECT_EQ(queue.find("/" + name + "-img.jpg") != std::string::npos, f.Has('P'));
   }
   EXPECT_TRUE(rig.engine.Running());
@@ -58,8 +64,10 @@ TEST(FaultTable, WorkerSavesEveryGoodPictureWholeAndNothingElse) {
   PictureTable table('W');
   qm::DownloadState state;
   state.SetSavePath(Q(table.save));
+  const auto began = std::chrono::steady_clock::now();
   ASSERT_TRUE(qm::StartWorker(state, Q(table.list)));
   ASSERT_TRUE(WaitForWorkers(state));
+  ExpectStallTimeOut(began);
   table.Check();
 }
 
@@ -68,17 +76,14 @@ TEST(FaultTable, WorkerSavesEveryGoodPictureWholeAndNothingElse) {
 TEST(FaultTable, DiskFullLeavesNothingAndTheNextPictureStillSaves) {
   TempDir dir;
   if (::mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, "size=1m") != 0)
-    GTEST_SKIP() << "needs root to mount a small tmpfs";
+    GTEST_SKIP() << "mounting a small tmpfs needs root, as the CI runs";
   LoopbackServer server;
-  QString list;
-  const std::string middle = std::to_string(700u << 10);
-  for (const unsigned size : {3u << 20, 700u << 10}) {
-    server.Serve("/" + std::to_string(size), Reply(Garbage(size, size)));
-    list += Q(server.Url("/" + std::to_string(size))) + "\"";
-  }
-  qm::DownloadFiles(list, 1024, {Q(dir.Path()), nullptr});
-  EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{middle});
-  EXPECT_TRUE(ReadWhole(dir.File(middle)) == Garbage(700u << 10, 700u << 10));
+  server.Serve("/big", Reply(Garbage(3u << 20, 1)));
+  server.Serve("/middle", Reply(Garbage(700u << 10, 2)));
+  qm::DownloadFiles(Q(server.Url("/big") + "\"" + server.Url("/middle")), 1024,
+                    {Q(dir.Path()), nullptr});
+  EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"middle"});
+  EXPECT_TRUE(ReadWhole(dir.File("middle")) == Garbage(700u << 10, 2));
   ::umount2(dir.Path().c_str(), MNT_DETACH);
 }
 
