@@ -1,11 +1,8 @@
 // The fault table against a crawl step and the crawler's workers, with
-// shortened time-outs; a disk that runs full.
+// shortened time-outs.
 #include "fault_table.h"
 
-#include <sys/mount.h>
-
 #include "download/dispatcher.h"
-#include "download/download_files.h"
 #include "web/http.h"
 
 namespace {
@@ -16,12 +13,6 @@ using namespace std::chrono_literals;
 
 std::string PageOf(const std::string& name) {
   return LongPage("<img src='/" + name + "-img.jpg'>", "<title>图片</title>");
-}
-
-// The stall ends at its time-out, well before the server would answer.
-void ExpectStallTimeOut(std::chrono::steady_clock::time_point began) {
-  EXPECT_GE(std::chrono::steady_clock::now() - began, 2s);
-  EXPECT_LT(std::chrono::steady_clock::now() - began, 35s);
 }
 
 TEST(FaultTable, CrawlStepFinishesEveryFaultyPageAndAnalysesTheNext) {
@@ -42,9 +33,7 @@ TEST(FaultTable, CrawlStepFinishesEveryFaultyPageAndAnalysesTheNext) {
   rig.engine.SetTxt(7, QStringLiteral("600000ms"));  // the test runs the steps itself
   rig.Seed(Q(plain.Url("/")), /*siteOnly=*/false);
   rig.Start();
-  const auto began = std::chrono::steady_clock::now();
   rig.engine.Timer1_Timer();
-  ExpectStallTimeOut(began);
   const std::string queue = rig.engine.Downloads().Queue().toStdString();
   std::string analysed;  // the rows analysed, each address followed by a blank
   for (int row = 0; row < rig.Rows(); ++row)
@@ -67,24 +56,10 @@ TEST(FaultTable, WorkerSavesEveryGoodPictureWholeAndNothingElse) {
   const auto began = std::chrono::steady_clock::now();
   ASSERT_TRUE(qm::StartWorker(state, Q(table.list)));
   ASSERT_TRUE(WaitForWorkers(state));
-  ExpectStallTimeOut(began);
+  // The stall ends at its time-out, well before the server would answer.
+  EXPECT_GE(std::chrono::steady_clock::now() - began, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 35s);
   table.Check();
-}
-
-// One mebibyte: the large picture cannot fit; the middle one after it (more
-// than half of it) only fits when nothing of the large one stayed.
-TEST(FaultTable, DiskFullLeavesNothingAndTheNextPictureStillSaves) {
-  TempDir dir;
-  if (::mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, "size=1m") != 0)
-    GTEST_SKIP() << "mounting a small tmpfs needs root, as the CI runs";
-  LoopbackServer server;
-  server.Serve("/big", Reply(Garbage(3u << 20, 1)));
-  server.Serve("/middle", Reply(Garbage(700u << 10, 2)));
-  qm::DownloadFiles(Q(server.Url("/big") + "\"" + server.Url("/middle")), 1024,
-                    {Q(dir.Path()), nullptr});
-  EXPECT_EQ(ListFolder(dir.Path()), std::set<std::string>{"middle"});
-  EXPECT_TRUE(ReadWhole(dir.File("middle")) == Garbage(700u << 10, 2));
-  ::umount2(dir.Path().c_str(), MNT_DETACH);
 }
 
 }  // namespace
