@@ -53,14 +53,18 @@ TEST(Collision, DownloadersAndWorkersOnOneFolderLoseAndMixNothing) {
   }
 }
 
-TEST(QmdownProgramTest, EndsWithStatusTwoOnUsageOrOverflowWithoutARequest) {
+// Without an "http" the usage, with a bound beyond 32 bits a refusal; an empty
+// folder is no folder (joined with "/" it would name the root).
+TEST(QmdownProgramTest, RefusesUsageOverflowAndNoFolderWithoutARequest) {
   LoopbackServer server;
-  const QString overflow = "s=/tmp&min=2147483648&url=" + Q(server.Url("/a.jpg")) + "||";
-  const RunResult usage = RunQmdown({}), tooBig = RunQmdown({overflow});
+  const QString url = Q(server.Url("/a.jpg")) + "||";
+  const RunResult usage = RunQmdown({});
+  const RunResult tooBig = RunQmdown({"s=/tmp&min=2147483648&url=" + url});
   EXPECT_EQ(usage.exitCode, 2);
   EXPECT_EQ(usage.err, (qm::DownloaderUsageText() + "\r\n").toUtf8());
   EXPECT_EQ(tooBig.exitCode, 2);
   EXPECT_EQ(tooBig.err, "min= is outside the signed 32-bit range\n");
+  EXPECT_EQ(RunQmdown({"s=&min=0&url=" + url}).exitCode, 0);
   EXPECT_EQ(server.RequestCount(), 0u);
 }
 
