@@ -39,7 +39,7 @@ class DispatchFixture : public ::testing::Test, public qm::DispatchHost {
   qm::DownloadState state;
   LoopbackServer server;
   bool running = true;
-  QString limit = QStringLiteral("5");
+  QString limit = "5";
   QStringList events;  // every call in order, e.g. "StopA", "Ag:<line>", "Critical:<text>|<title>"
 };
 

@@ -88,10 +88,10 @@ TEST_F(DispatcherProcTest, DownloaderGetsTheQueueWhileItIsThereAndTheFolderFitsI
 // Counted by the executable's whole name in any case, until it has ended
 // (though not yet reaped).
 TEST_F(DispatcherProcTest, LimitComparedStrictlyWithTheRunningDownloaders) {
-  const std::string upper = save.File("QMDOWN");
+  std::string upper = save.File("QMDOWN");
   fs::copy_file("/bin/sleep", upper);
-  pid_t pid = 0;
-  char* argv[] = {const_cast<char*>(upper.c_str()), const_cast<char*>("120"), nullptr};
+  pid_t pid;
+  char* argv[] = {upper.data(), const_cast<char*>("120"), nullptr};
   ASSERT_EQ(posix_spawn(&pid, upper.c_str(), nullptr, nullptr, argv, nullptr), 0);
   limit = "1";
   state.AppendToQueue(DeadAddress("a.jpg"));
@@ -102,7 +102,7 @@ TEST_F(DispatcherProcTest, LimitComparedStrictlyWithTheRunningDownloaders) {
   ASSERT_EQ(::waitid(P_PID, pid, &ended, WEXITED | WNOWAIT), 0);  // not reaped
   Tick();
   EXPECT_EQ(events, kLaunched);
-  EXPECT_EQ(::waitpid(pid, nullptr, 0), pid);
+  ::waitpid(pid, nullptr, 0);
 }
 
 // An address holding a NUL is dropped; the rest goes to downloaders, each
@@ -112,7 +112,7 @@ TEST_F(DispatcherProcTest, QueueIsTakenUpToTheLastAddressOneArgumentCarries) {
   QStringList addresses;
   for (int bytes = 0; bytes < 190000; bytes += addresses.last().toUtf8().size())
     addresses << DeadAddress(QStringLiteral("图片/%1/").arg(bytes) + QString(150, 'x'));
-  state.AppendToQueue(DeadAddress(QStringLiteral("b") + QChar(u'\0')) + addresses.join(""));
+  state.AppendToQueue(DeadAddress(QStringLiteral("b") + QChar()) + addresses.join(""));
   Tick();
   Tick();
   const std::vector<std::string> runs = Runs(2);

@@ -112,7 +112,7 @@ inline bool InstallQmdown(const QString& path) {
 
 struct RunResult {
   int exitCode = -1;  // -1 when the program did not start, did not end or crashed
-  QByteArray out, err;
+  QByteArray err;
 };
 
 // Runs the built downloader with `args` to its end.
@@ -122,7 +122,7 @@ inline RunResult RunQmdown(const QStringList& args, const QString& workDir = {})
   process.start(kQmdown, args);
   if (!process.waitForStarted(30000) || !process.waitForFinished(180000)) return {};
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          process.readAllStandardOutput(), process.readAllStandardError()};
+          process.readAllStandardError()};
 }
 
 // The dispatcher's error file in `folder`, read as GBK.
