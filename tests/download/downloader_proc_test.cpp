@@ -56,9 +56,9 @@ class DispatcherProcTest : public DispatchFixture {
 };
 
 TEST_F(DispatcherProcTest, DownloaderGetsTheQueueWhileItIsThereAndTheFolderFitsItsLine) {
+  state.MinSizeKb = -2097152;  // -2^31 bytes, the lowest bound that fits
   // A "||" would end the downloader's list: every bar of such an address is
   // written %7C.
-  state.MinSizeKb = -2097152;  // -2^31 bytes, the lowest bound that fits
   state.AppendToQueue(DeadAddress("a||b|c.jpg") + DeadAddress("d|e.jpg") +
                       DeadAddress("f||g||h.jpg"));
   Tick();
