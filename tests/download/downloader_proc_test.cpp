@@ -1,13 +1,13 @@
 // Downloader processes: the download timer's tick with qmdown beside the
 // crawler, starting and counting processes, and the qmdown program itself.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <system_error>
 
 #include "dispatcher_fake_host.h"
-#include "download/downloader_command.h"
 
 using namespace qmtest;
 namespace fs = std::filesystem;
@@ -18,135 +18,143 @@ const QStringList kLaunched{"Ag:创建下载进程...", "ProcessEvents"};
 
 class DispatcherProcTest : public DispatchFixture {
  protected:
-  // A recording stand-in for qmdown: a script, so not counted as a downloader.
+  // A recording stand-in for qmdown, a script and so not counted as one: each
+  // run leaves "<argument count> <folder>\n<first argument>" in a file of its
+  // own beside it, which appears whole.
   void SetUp() override {
     ASSERT_TRUE(WaitUntil([] { return Downloaders() == 0; }));  // the limit counts them all
-    WriteRecorder(program.File("qmdown"), records.Path());
+    WriteWhole(program.File("qmdown"),
+               "#!/bin/sh\nn=$0.$(date +%s%N)\nprintf '%s %s\\n%s' $# \"$PWD\" \"$1\" >$n.part\n"
+               "mv $n.part $n.run\n");
+    fs::permissions(program.File("qmdown"), fs::perms::owner_all);
   }
-  // The stand-in's runs, once `n` have ended.
-  std::vector<Call> Runs(std::size_t n) {
-    WaitUntil([&] { return Calls(records.Path()).size() >= n; });
-    return Calls(records.Path());
+  // The stand-in's runs, oldest first, once `n` have ended.
+  std::vector<std::string> Runs(std::size_t n) {
+    std::vector<std::string> runs;
+    WaitUntil([&] {
+      runs.clear();
+      for (const std::string& name : ListFolder(program.Path()))
+        if (name.ends_with(".run")) runs.push_back(ReadWhole(program.File(name)));
+      return runs.size() >= n;
+    });
+    return runs;
   }
-  QString Head(int min = 0) { return QString("s=%1&min=%2&url=").arg(Q(save.Path())).arg(min); }
-  TempDir records;
+  // A run with one argument in the program folder.
+  std::string Run(qint64 min, const QString& list) {
+    return "1 " + fs::canonical(program.Path()).string() + "\n" +
+           QString("s=%1&min=%2&url=%3||").arg(Q(save.Path())).arg(min).arg(list).toStdString();
+  }
+  // What the error file holds after a tick that took `taken` failed with
+  // "<description>|<number>".
+  QString ErrorText(qint64 minBytes, QString failure, const QString& taken) {
+    return QStringLiteral("DI==0 LenK=%1\r\n%2/qmdown s=%3&min=%4&url=\r\n错误:%5\r\n \r\n%6\r\n")
+        .arg(taken.size())
+        .arg(ProgramFolder(), state.GetSavePath())
+        .arg(minBytes)
+        .arg(failure.replace('|', "  -  代码:"), taken);
+  }
 };
 
 TEST_F(DispatcherProcTest, DownloaderGetsTheQueueWhileItIsThereAndTheFolderFitsItsLine) {
-  const QString queue = DeadAddress("a||b.jpg") + DeadAddress("c.jpg") + "\"";
-  state.AppendToQueue(queue);
-  qm::Timer2_Timer(state, host);
-  EXPECT_EQ(host.events, kLaunched);
-  const Call run = Runs(1).at(0);  // one argument, through no shell, in the program folder
-  EXPECT_EQ(Q(run.arg), Head() + QString(queue).replace("||", "%7C%7C") + "||");
-  EXPECT_EQ(run.argc + run.cwd, "1" + fs::canonical(program.Path()).string());
+  state.MinSizeKb = -2097152;  // -2^31 bytes, the lowest bound that fits
+  // A "||" would end the downloader's list: every bar of such an address is
+  // written %7C.
+  state.AppendToQueue(DeadAddress("a||b|c.jpg") + DeadAddress("d|e.jpg") +
+                      DeadAddress("f||g||h.jpg"));
+  Tick();
+  EXPECT_EQ(events, kLaunched);
+  EXPECT_EQ(Runs(1).at(0),
+            Run(-2147483648, DeadAddress("a%7C%7Cb%7Cc.jpg") + DeadAddress("d|e.jpg") +
+                                 DeadAddress("f%7C%7Cg%7C%7Ch.jpg")));
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // detached: no child of ours
-  // A folder the line cannot carry, or no downloader beside the crawler: a worker.
-  server.Serve("*", Reply("picture"));
+  state.MinSizeKb = 2097152;  // beyond 32 bits, yet with nothing to hand over no failure
+  Tick();
+  EXPECT_EQ(events, kLaunched);
+  state.MinSizeKb = 0;
+  // A folder the line cannot carry, or no downloader beside the crawler: a
+  // worker.
   for (const std::string name : {"a&b", "min=1", "url=x", "no-downloader"}) {
     SCOPED_TRACE(name);
-    fs::create_directory(save.File(name));
     if (name == "no-downloader") fs::remove(program.File("qmdown"));
     state.SetSavePath(Q(save.File(name)));
-    state.AppendToQueue(Url("/" + name));
-    qm::Timer2_Timer(state, host);
-    EXPECT_TRUE(host.LoggedWorker(2));
+    state.AppendToQueue(DeadAddress(Q(name)));
+    Tick();
+    EXPECT_GT(events.value(2).section("Ag:建立下载线程: ", 1).toULongLong(), 0u);  // by its id
     ASSERT_TRUE(WaitForWorkers(state));
-    EXPECT_EQ(ReadWhole(save.File(name + "/" + name)), "picture");
-    host.events.removeLast();
+    events.removeLast();
   }
 }
 
-// Counted by the executable's whole name in any case; an ended process not yet
-// reaped is not counted.
+// Counted by the executable's whole name in any case, until it has ended
+// (though not yet reaped).
 TEST_F(DispatcherProcTest, LimitComparedStrictlyWithTheRunningDownloaders) {
-  const std::string upper = save.File("QMDOWN"), zombie = save.File("qmdown");
+  std::string upper = save.File("QMDOWN");
   fs::copy_file("/bin/sleep", upper);
-  fs::copy_file("/bin/true", zombie);
-  auto sleeper = std::make_unique<QProcess>();
-  sleeper->start(Q(upper), {"120"});
-  ASSERT_TRUE(sleeper->waitForStarted(30000));
-  pid_t pid = 0;
-  char* argv[] = {const_cast<char*>(zombie.c_str()), nullptr};
-  ASSERT_EQ(posix_spawn(&pid, zombie.c_str(), nullptr, nullptr, argv, nullptr), 0);
-  const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
-  ASSERT_TRUE(WaitUntil([&] { return ReadWhole(stat).find(") Z ") != std::string::npos; }));
-  host.limit = "1";
+  pid_t pid;
+  char* argv[] = {upper.data(), const_cast<char*>("120"), nullptr};
+  ASSERT_EQ(posix_spawn(&pid, upper.c_str(), nullptr, nullptr, argv, nullptr), 0);
+  limit = "1";
   state.AppendToQueue(DeadAddress("a.jpg"));
-  qm::Timer2_Timer(state, host);
-  EXPECT_TRUE(host.events.isEmpty());
-  sleeper.reset();  // killed
-  qm::Timer2_Timer(state, host);
-  EXPECT_EQ(host.events, kLaunched);
-  EXPECT_EQ(::waitpid(pid, nullptr, 0), pid);
+  Tick();
+  EXPECT_EQ(events, QStringList{});
+  ::kill(pid, SIGKILL);
+  siginfo_t ended;
+  ASSERT_EQ(::waitid(P_PID, pid, &ended, WEXITED | WNOWAIT), 0);  // not reaped
+  Tick();
+  EXPECT_EQ(events, kLaunched);
+  ::waitpid(pid, nullptr, 0);
 }
 
-// An address holding a NUL is dropped, one longer than a whole argument is
-// served by a worker; the rest is taken up to the last whole address that fits.
+// An address holding a NUL is dropped; the rest goes to downloaders, each
+// taking addresses up to the last one its argument carries whole, none lost
+// and none repeated.
 TEST_F(DispatcherProcTest, QueueIsTakenUpToTheLastAddressOneArgumentCarries) {
-  const std::string longPath = "/" + std::string(130000, 'x') + "/long.jpg";
-  server.Serve(longPath, Reply(std::string(102400, 0)));  // reaches the minimum of 100 kb
-  QString queue;
-  const auto max = static_cast<qsizetype>(qm::MaxParameterBytes());
-  for (int i = 0; queue.toUtf8().size() < max * 3 / 2; ++i)
-    queue += DeadAddress(QStringLiteral("图片/%1/").arg(i) + QString(150, 'x') + ".jpg");
-  state.MinSizeKb = 100;
-  state.AppendToQueue(DeadAddress(QStringLiteral("b") + QChar(u'\0')) + Url(longPath) + queue);
-  qm::Timer2_Timer(state, host);
-  const QString rest = state.Queue();
-  ASSERT_TRUE(queue.endsWith(rest) && !rest.isEmpty());
-  const QString line = Head(102400) + queue.chopped(rest.size()) + "||";
-  EXPECT_LE(line.toUtf8().size(), max);
-  EXPECT_GT((line + rest.left(rest.indexOf('"') + 1)).toUtf8().size(),
-            max);  // the next one did not fit
-  qm::Timer2_Timer(state, host);
-  EXPECT_TRUE(host.LoggedWorker(0));
-  EXPECT_EQ(host.events.mid(1), kLaunched + kLaunched);
-  EXPECT_EQ(Q(Runs(2).at(0).arg + "|" + Runs(2).at(1).arg),
-            line + "|" + Head(102400) + rest + "||");
-  ASSERT_TRUE(WaitForWorkers(state));
-  EXPECT_EQ(ListFolder(save.Path()), std::set<std::string>{"long.jpg"});
-  EXPECT_FALSE(fs::exists(program.File("errLog.txt")));
+  QStringList addresses;
+  for (int bytes = 0; bytes < 190000; bytes += addresses.last().toUtf8().size())
+    addresses << DeadAddress(QStringLiteral("图片/%1/").arg(bytes) + QString(150, 'x'));
+  state.AppendToQueue(DeadAddress(QStringLiteral("b") + QChar()) + addresses.join(""));
+  Tick();
+  Tick();
+  const std::vector<std::string> runs = Runs(2);
+  const qsizetype first = Q(runs.at(0)).count("x\"");
+  EXPECT_EQ(runs.at(0), Run(0, addresses.mid(0, first).join("")));
+  EXPECT_EQ(runs.at(1), Run(0, addresses.mid(first).join("")));
+  const std::size_t size = runs.at(0).size() - runs.at(0).find('\n') - 1;  // the argument's
+  EXPECT_LE(size, 126976u);  // 32 pages, less one for the margin
+  EXPECT_GT(size + addresses.at(first).toUtf8().size(), 126976u);
 }
 
-// What the tick took stays in the error file: the downloader's batch, and an
-// address too long for it whose worker cannot start.
-TEST_F(DispatcherProcTest, FailedLaunchOrWorkerKeepsTheTakenAddressesInTheErrorFile) {
+// A failed tick stops the crawl and keeps what it took in the error file: the
+// downloader's batch, or an address too long for it whose worker cannot
+// start. A size bound beyond 32 bits is refused before anything is taken, with
+// the downloader and without it.
+TEST_F(DispatcherProcTest, FailedTickStopsTheCrawlAndKeepsWhatItTookInTheErrorFile) {
   WriteWhole(program.File("qmdown"), "not a program");
   state.StartThread = [](std::function<void()>) {
-    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    throw std::system_error(EAGAIN, std::generic_category());
   };
-  state.MinSizeKb = 100;
-  const QString queue = DeadAddress(QStringLiteral("甲.jpg")) + DeadAddress("b.jpg");
+  const QString queue = DeadAddress("甲.jpg") + DeadAddress("b.jpg");
+  const QString longer = DeadAddress(QString(140000, 'x')) + queue;
   const struct {
     QString queue;
-    QString error;
-    QString title;
-  } rows[] = {{queue, "无法启动下载程序", "53"},
-              {DeadAddress(QString(140000, 'x')) + queue, "无法建立下载线程", "7"}};
-  for (const auto& r : rows) {
-    host.events.clear();
-    state.AppendToQueue(r.queue);
-    qm::Timer2_Timer(state, host);
-    EXPECT_EQ(host.events,
-              (QStringList{"DisableTimer2", "StopA", "Critical:" + r.error + "|" + r.title}));
-    EXPECT_TRUE(state.Queue().isEmpty());
-    EXPECT_EQ(ErrorFileLines(Q(program.Path())),
-              (QStringList{QStringLiteral("DI==0 LenK=%1").arg(r.queue.size()),
-                           Q(program.File("qmdown")) + " " + Head(102400),
-                           "错误:" + r.error + "  -  代码:" + r.title, " ", r.queue}));
+    int minKb;
+    QString failure, taken;
+  } rows[] = {{queue, 100, "无法启动下载程序|53", queue},
+              {longer, 100, "无法建立下载线程|7", longer},
+              {queue, 2097152, "溢出|6", ""},
+              {queue, 2097152, "溢出|6", ""}};
+  for (const auto& row : rows) {
+    if (&row == &rows[3]) fs::remove(program.File("qmdown"));  // workers
+    events.clear();
+    state.TakeQueue();
+    state.AppendToQueue(row.queue);
+    state.MinSizeKb = row.minKb;
+    Tick();
+    EXPECT_EQ(events, (QStringList{"DisableTimer2", "StopA", "Critical:" + row.failure}));
+    EXPECT_EQ(state.Queue(), row.taken.isEmpty() ? row.queue : "");
+    EXPECT_EQ(ErrorFile(ProgramFolder()),
+              ErrorText(row.minKb * qint64{1024}, row.failure, row.taken));
   }
-}
-
-TEST(QmdownProgramTest, EndsWithStatusTwoOnUsageOrOverflowWithoutARequest) {
-  LoopbackServer server;
-  const QString overflow = "s=/tmp&min=2147483648&url=" + Q(server.Url("/a.jpg")) + "||";
-  const RunResult usage = RunQmdown({}), tooBig = RunQmdown({overflow});
-  EXPECT_EQ(usage.exitCode, 2);
-  EXPECT_EQ(usage.err, (qm::DownloaderUsageText() + "\r\n").toUtf8());
-  EXPECT_EQ(tooBig.exitCode, 2);
-  EXPECT_EQ(tooBig.err, "min= is outside the signed 32-bit range\n");
-  EXPECT_EQ(server.RequestCount(), 0u);
 }
 
 }  // namespace

@@ -2,10 +2,7 @@
 // Helpers shared by the download, end-to-end, hardening and window tests, on
 // top of the crawl engine's fixture: folder listings and file contents,
 // reproducible bodies, waiting with a deadline while events run, the count of
-// download workers, the built downloader program and a recording stand-in
-// for it.
-#include <sys/stat.h>
-
+// download workers and downloader processes, and the built downloader program.
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -101,10 +98,8 @@ inline int DownloadersIn(const std::string& folder) {
   std::error_code ec;
   const std::filesystem::path program = std::filesystem::canonical(folder, ec) / "qmdown";
   int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-    std::error_code unreadable;
-    if (std::filesystem::read_symlink(entry.path() / "exe", unreadable) == program) ++count;
-  }
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec))
+    count += std::filesystem::read_symlink(entry.path() / "exe", ec) == program;
   return count;
 }
 
@@ -117,7 +112,7 @@ inline bool InstallQmdown(const QString& path) {
 
 struct RunResult {
   int exitCode = -1;  // -1 when the program did not start, did not end or crashed
-  QByteArray out, err;
+  QByteArray err;
 };
 
 // Runs the built downloader with `args` to its end.
@@ -127,43 +122,12 @@ inline RunResult RunQmdown(const QStringList& args, const QString& workDir = {})
   process.start(kQmdown, args);
   if (!process.waitForStarted(30000) || !process.waitForFinished(180000)) return {};
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          process.readAllStandardOutput(), process.readAllStandardError()};
+          process.readAllStandardError()};
 }
 
-// The lines of the dispatcher's error file in `folder`, read as GBK; empty
-// unless the file ends with CR LF.
-inline QStringList ErrorFileLines(const QString& folder) {
-  const std::string raw = ReadWhole((folder + QStringLiteral("/errLog.txt")).toStdString());
-  if (!raw.ends_with("\r\n")) return {};
-  QStringList lines = qm::FromGbk(QByteArray::fromStdString(raw)).split(QStringLiteral("\r\n"));
-  lines.removeLast();  // the empty piece after the last CR LF
-  return lines;
-}
-
-// A stand-in for a program at `program`: every run records the number of
-// its arguments, its folder and its first argument, byte for byte, in a file
-// of its own in `records`, which appears whole.
-inline void WriteRecorder(const std::string& program, const std::string& records) {
-  WriteWhole(program, "#!/bin/sh\nn='" + records + "/'$(date +%s%N).$$\n" +
-                          "{ printf '%s\\n' \"$#\"; pwd; printf '%s' \"$1\"; } > \"$n.part\"\n" +
-                          "mv \"$n.part\" \"$n.call\"\n");
-  ::chmod(program.c_str(), 0700);
-}
-
-struct Call {
-  std::string argc, arg, cwd;
-};
-
-// The recorded runs that have ended, oldest first.
-inline std::vector<Call> Calls(const std::string& records) {
-  std::vector<Call> calls;
-  for (const std::string& name : ListFolder(records)) {
-    const std::string s = name.ends_with(".call") ? ReadWhole(records + "/" + name) : "";
-    const std::size_t a = s.find('\n'), b = s.find('\n', a + 1);
-    if (b != std::string::npos)
-      calls.push_back({s.substr(0, a), s.substr(b + 1), s.substr(a + 1, b - a - 1)});
-  }
-  return calls;
+// The dispatcher's error file in `folder`, read as GBK.
+inline QString ErrorFile(const QString& folder) {
+  return qm::FromGbk(QByteArray::fromStdString(ReadWhole((folder + "/errLog.txt").toStdString())));
 }
 
 }  // namespace qmtest
