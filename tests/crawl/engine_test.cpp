@@ -35,8 +35,10 @@ TEST(EngineLoad, BoxesAsDesignedAndTheIntervalHeldToItsRange) {
 
 // Start refuses without an image folder or an address holding "http://" in
 // any letter case; a folder typed by hand is not taken, the default one is
-// made. A changed interval applies at once.
+// made. A changed interval applies at once. The site switch as loaded is on
+// without a site: nothing is fetched.
 TEST(EngineStart, RefusedWithoutAnImageFolderOrAnHttpAddressThenStartedAndStopped) {
+  qmtest::LoopbackServer server;
   EngineRig rig;
   qmtest::YieldScope yields;
   const QString folder = Q(rig.dir.File("imgdown"));
@@ -52,13 +54,14 @@ TEST(EngineStart, RefusedWithoutAnImageFolderOrAnHttpAddressThenStartedAndStoppe
     EXPECT_EQ(rig.engine.LogText().section("\r\n", 0, 0).mid(10), log) << box;
     QFile::remove(folder);
   }
-  rig.engine.SetTxt(2, "plain HTTP://a.invalid/");
+  rig.engine.SetTxt(2, Q("HTTP" + server.Url().substr(4)));
   rig.engine.Click(qm::kBtnStart);
   EXPECT_TRUE(rig.engine.Running());
   EXPECT_EQ(rig.engine.Downloads().GetSavePath(), folder);
   rig.engine.SetTxt(7, "999999");
   rig.engine.SetTxt(7, "20ms");
   EXPECT_TRUE(qmtest::WaitUntil([&] { return rig.engine.Timer2().isActive(); }, 30));
+  EXPECT_EQ(server.RequestCount(), 0u);  // after the first step
   rig.engine.Click(qm::kBtnStart);
   EXPECT_FALSE(rig.engine.Running());
 }
@@ -82,7 +85,8 @@ TEST(EngineDataFolder, InTheUserDataFolderWhenTheProgramFolderIsReadOnlyOrTheIns
     engine.Form_Load();
     engine.SetTxt(2, "http://127.0.0.1:9/");
     engine.Click(qm::kBtnStart);
-    for (int i = 0; i < 60; ++i) engine.Ag(QString(1000, 'x'));
+    engine.Ag(QString(50000, 'x'));
+    engine.Ag("dumps the log");
     engine.SetTxt(4, "3000000kb");  // beyond 32 bits in bytes
     engine.Downloads().AppendToQueue("http://127.0.0.1:9/a.jpg\"");
     engine.Timer2_Timer();
@@ -97,8 +101,7 @@ TEST(EngineDataFolder, InTheUserDataFolderWhenTheProgramFolderIsReadOnlyOrTheIns
   const QString user = qm::UserDataFolder();
   ASSERT_TRUE(QDir().mkpath(Q(dir.File("usr/bin"))));
   ASSERT_TRUE(QFile::link(Q(dir.File("usr/bin")), Q(dir.File("link"))));
-  for (const char* program : {"usr/bin/", "link"})
-    EXPECT_EQ(qm::DataFolderFor(Q(dir.File(program)), Q(dir.File("usr/bin"))), user) << program;
+  EXPECT_EQ(qm::DataFolderFor(Q(dir.File("link/")), Q(dir.File("usr/bin"))), user);
   EXPECT_EQ(qm::DataFolderFor(qm::InstallFolder()), user);
   qputenv("XDG_DATA_HOME", "relative/share");  // only an absolute path counts
   EXPECT_EQ(qm::UserDataFolder(), QDir::homePath() + "/.local/share/qmcrawl");
