@@ -18,6 +18,8 @@ using qm::CrawlEngine;
 using qmtest::EngineRig;
 using qmtest::Q;
 
+// The boxes as designed, their settings taken; the interval box read as a
+// number of 32 bits that is never negative.
 TEST(EngineLoad, BoxesAsDesignedAndTheIntervalHeldToItsRange) {
   qmtest::TempDir dir;
   CrawlEngine engine(Q(dir.Path()), nullptr);
@@ -54,7 +56,7 @@ TEST(EngineStart, RefusedWithoutAnImageFolderOrAnHttpAddressThenStartedAndStoppe
     EXPECT_EQ(rig.engine.LogText().section("\r\n", 0, 0).mid(10), log) << box;
     QFile::remove(folder);
   }
-  rig.engine.SetTxt(2, Q("HTTP" + server.Url().substr(4)));
+  rig.engine.SetTxt(2, Q("start at\nHTTP" + server.Url().substr(4)));  // on the second line
   rig.engine.Click(qm::kBtnStart);
   EXPECT_TRUE(rig.engine.Running());
   EXPECT_EQ(rig.engine.Downloads().GetSavePath(), folder);
@@ -96,8 +98,8 @@ TEST(EngineDataFolder, InTheUserDataFolderWhenTheProgramFolderIsReadOnlyOrTheIns
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_EQ(status, 0);  // exit 3: no unprivileged user; 4: Txt(0) shows another folder
   EXPECT_EQ(QDir(data + "/Log").entryList(QDir::Files).size(), 1);
-  const std::string error = qmtest::ReadWhole(dir.File("xdg/qmcrawl/errLog.txt"));
-  EXPECT_NE(error.find(dir.File("bin/qmdown s=")), std::string::npos);
+  EXPECT_NE(qmtest::ReadWhole(dir.File("xdg/qmcrawl/errLog.txt")).find(dir.File("bin/qmdown s=")),
+            std::string::npos);
   const QString user = qm::UserDataFolder();
   ASSERT_TRUE(QDir().mkpath(Q(dir.File("usr/bin"))));
   ASSERT_TRUE(QFile::link(Q(dir.File("usr/bin")), Q(dir.File("link"))));
@@ -148,11 +150,11 @@ TEST(CrawlStep, AStopEndsTheStepAndAStartForgetsAllButTheLinksMet) {
   rig.engine.Click(qm::kBtnStart);
 }
 
-// Start pages list every link. Walked pages pass over icons, style sheets,
-// scripts and feeds, the extension read lower-cased; a dotless link takes the
-// extension met before it, on its page or on the page walked before. The rows
-// a step lists wait for the next. With browser addressing, as here, rows keep
-// the letter case of their links.
+// Start pages, their addresses typed in any letter case, list every link.
+// Walked pages pass over icons, style sheets, scripts and feeds, the extension
+// read lower-cased; a dotless link takes the extension met before it, on its
+// page or on the page walked before. The rows a step lists wait for the next.
+// With browser addressing, as here, rows keep the letter case of their links.
 TEST(CrawlStep, SeedsFirstThenRowsNewestFirstWithTheDelayAndNewRowsWaitForTheNextStep) {
   Site site;
   site.Page("/", "<a href='/app.js'><a href='/p0.html'><a href='/p1.html'><a href='/p2.html'>");
@@ -166,7 +168,7 @@ TEST(CrawlStep, SeedsFirstThenRowsNewestFirstWithTheDelayAndNewRowsWaitForTheNex
   EngineRig rig;
   qmtest::YieldScope yields([&] { rig.engine.Timer1_Timer(); });  // no step inside a step
   rig.engine.Settings().BrowserAddresses = true;
-  rig.Seed(site.Url(), false);
+  rig.Seed("HTTP" + site.Url().mid(4), false);  // typed in capitals
   rig.engine.SetTxt(3, "150ms");
   rig.engine.SetTxt(7, "9000ms");  // the interval, far from the delay
   rig.Start();
