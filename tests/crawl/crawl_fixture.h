@@ -2,10 +2,8 @@
 // Helpers for the crawl engine's tests: a recording host, pages long enough
 // to be analysed, and an engine set up in a temporary program folder.
 #include <QCoreApplication>
-#include <QString>
 #include <QStringList>
 #include <functional>
-#include <string>
 
 #include "crawl/engine.h"
 #include "support/loopback_server.h"
@@ -17,13 +15,12 @@ namespace qmtest {
 class RecordingHost : public qm::EngineHost {
  public:
   void ShowCritical(const QString& text, const QString& title) override {
-    criticals << title + QStringLiteral(": ") + text;
+    criticals << title + ": " + text;
   }
-  QString BrowseFolder(const QString&) override { return browseResult; }
+  QString BrowseFolder(const QString&) override { return QString(); }
   void EndProgram() override {}
 
   QStringList criticals;
-  QString browseResult;
 };
 
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -37,10 +34,7 @@ inline std::string LongPage(const std::string& body,
 }
 
 inline Route Html(const std::string& body) {
-  Route r;
-  r.headerLines = {"Content-Type: text/html; charset=utf-8"};
-  r.body = body;
-  return r;
+  return {200, {}, {"Content-Type: text/html; charset=utf-8"}, body};
 }
 
 // Lets pending events run wherever the engine yields, for the test's scope.
@@ -64,8 +58,8 @@ struct EngineRig {
 
   EngineRig() {
     engine.Form_Load();
-    engine.SetTxt(3, QStringLiteral("1ms"));
-    engine.SetTxt(8, QStringLiteral("0"));
+    engine.SetTxt(3, "1ms");
+    engine.SetTxt(8, "0");
   }
 
   // Types the start addresses and operates the site-only switch so that it
@@ -77,7 +71,7 @@ struct EngineRig {
   }
 
   void Start() {
-    if (engine.Caption(qm::kBtnStart) == QStringLiteral("开 始")) engine.Click(qm::kBtnStart);
+    if (engine.Caption(qm::kBtnStart) == "开 始") engine.Click(qm::kBtnStart);
   }
 
   int Rows() { return engine.Lv().ItemCount(); }

@@ -13,14 +13,6 @@
 
 namespace qmtest {
 
-// Moves the real cursor, which the buttons' hover polling reads, over the
-// centre of `over` (plus `offset`), and lets `window` see the move.
-inline void MoveCursorTo(QWidget* window, const QWidget* over, QPoint offset = {}) {
-  QCursor::setPos(over->mapToGlobal(over->rect().center() + offset));
-  QTest::mouseMove(window->windowHandle(), window->mapFromGlobal(QCursor::pos()));
-  QApplication::processEvents();
-}
-
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override { Make(Q(dir.Path())); }
@@ -28,8 +20,9 @@ class WindowTest : public ::testing::Test {
   void Make(const QString& programFolder) {
     qm::WindowHooks hooks;
     hooks.critical = [this](QWidget*, const QString& text, const QString&) { criticals << text; };
-    hooks.pickFolder = [this](QWidget*, const QString& t) {
-      return folderTitles << t, folderAnswer;
+    hooks.pickFolder = [this](QWidget*, const QString& title) {
+      folderTitles << title;
+      return folderAnswer;
     };
     hooks.endProgram = [this] { ++ends; };
     window = std::make_unique<qm::frmMain>(programFolder, hooks);
@@ -38,6 +31,13 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   }
   qm::qMmenu* Button(int index) const { return window->qMmenu1(index); }
+  // Moves the real cursor, which the buttons' hover polling reads, over the
+  // centre of `over`, and lets the window see the move.
+  void MoveCursorTo(const QWidget* over) {
+    QCursor::setPos(over->mapToGlobal(over->rect().center()));
+    QTest::mouseMove(window->windowHandle(), window->mapFromGlobal(QCursor::pos()));
+    QApplication::processEvents();
+  }
   // A click through the window, where a person would click.
   void ClickAt(QWidget* widget) {
     QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
@@ -53,7 +53,8 @@ class WindowTest : public ::testing::Test {
   QString Log() const { return window->TxtMulti(1)->toPlainText(); }
 
   TempDir dir;
-  QStringList criticals, folderTitles;
+  QStringList criticals;
+  QStringList folderTitles;
   QString folderAnswer;  // what the folder picker returns
   int ends = 0;
   std::unique_ptr<qm::frmMain> window;
