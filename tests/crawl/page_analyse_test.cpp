@@ -6,6 +6,7 @@
 #include <random>
 
 #include "support/reference_analyse.h"
+#include "web/md5.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ TEST(PageAnalyse, BrowserAddressingReadsTheTagsAsABrowserDoes) {
                     "http://cdn.h.org/M.jpg http://h.org/S.jpg ")
                 .split(' '));
   EXPECT_EQ(address, "http://h.org/docs/sub/page.html/");
+  EXPECT_TRUE(seen.Contains(qm::Md5Key(QString("http://h.org/docs/sub/page.html"))));  // its own
 }
 
 TEST(LinkList, OccursAnswersExactlyAsASubstringSearchOfTheListText) {
