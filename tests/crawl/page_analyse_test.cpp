@@ -53,19 +53,21 @@ TEST(PageAnalyse, BrowserAddressingReadsTheTagsAsABrowserDoes) {
   const QString page =
       "<title>T</title><BASE HREF='../base/'><base href='/ignored/'>"
       "<!-- a > <img src=\"/commented.jpg\"> --><img SRC = \"Photo.JPG\" alt=x><img src=Bare.jpg>"
-      "<IMG src='../img/Q.jpg?w=1&amp;h=2'><picture><source srcset=\"A.jpg?x&amp;amp;y 1x,"
-      " B.jpg 2x\"><img data-srcset='C.jpg,, D.jpg' data-src=\"E.jpg\" src=x.png></picture>"
+      "<IMG src='../img/Q.jpg?w=1&amp;h=2'><picture><source srcset=\"A.jpg?x&amp;amp;y 1x"
+      " (q,Z.jpg ), B.jpg 2x\"><img data-srcset='C.jpg,, D.jpg' data-src=\"E.jpg\" src=x.png>"
+      "</picture>"
       "<meta property=\"og:image\" content=\"http://CDN.h.org/M.jpg\">"
       "<script>x.innerHTML = \"<img src=\\\"http:\\/\\/h.org\\/S.jpg\\\">\";</script>"
       "<style><img src='nostyle.jpg'></style><a href=\"Next.html#s2\">n</a><a href='Next.html'>"
       "<a href='//Other.ORG/X.html'><a href='javascript:void(0)'><a href=\"/Up/\">"
       "<a href='http://H.ORG/up/'><meta content='http://h.org/N.jpg'><p>" +
       QString(5200, 'x') + "<a href='/Cut.html' ";
-  QString address = "http://H.org/docs/sub/page.html";
+  QString address = "http://h.org/Docs/Moved";  // redirected to the page below
   QString images;
   std::int32_t imgCount = 0;
   std::int32_t linkCount = 0;
-  EXPECT_EQ(qm::AnalysePageText(page, address, images, imgCount, linkCount, settings, seen),
+  EXPECT_EQ(qm::AnalysePageText(page, address, images, imgCount, linkCount, settings, seen,
+                                "http://H.org/docs/sub/page.html"),
             "http://h.org/docs/base/Next.html\r\nhttp://h.org/Up/\r\nhttp://h.org/up/\r\n");
   EXPECT_EQ(images.split("\r\n"),
             QString("http://h.org/docs/base/Photo.JPG http://h.org/docs/base/Bare.jpg "
@@ -74,8 +76,9 @@ TEST(PageAnalyse, BrowserAddressingReadsTheTagsAsABrowserDoes) {
                     "http://h.org/docs/base/D.jpg http://h.org/docs/base/E.jpg "
                     "http://cdn.h.org/M.jpg http://h.org/S.jpg ")
                 .split(' '));
-  EXPECT_EQ(address, "http://h.org/docs/sub/page.html/");
-  EXPECT_TRUE(seen.Contains(qm::Md5Key(QString("http://h.org/docs/sub/page.html"))));  // its own
+  EXPECT_EQ(address, "http://h.org/docs/moved/");
+  EXPECT_TRUE(seen.Contains(qm::Md5Key(QString("http://h.org/Docs/Moved"))));  // its own, as asked
+  EXPECT_TRUE(seen.Contains(qm::Md5Key(QString("http://h.org/docs/sub/page.html"))));  // as came
 }
 
 TEST(LinkList, OccursAnswersExactlyAsASubstringSearchOfTheListText) {
